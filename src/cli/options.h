@@ -1,0 +1,12 @@
+#pragma once
+
+// Parses the options into the run settings, opening the session file, the
+// MOR file and the offsets as they come. Returns the index of the first
+// positional argument. Usage errors end the run with status 2.
+int parse_options(int argc, char** argv);
+
+// Writes the version block and the usage text to standard error; returns 2.
+int usage();
+
+// "%s:\n\tVersion: %s\n\t%s\n\t%s\n" filled in.
+const char* version_block();

@@ -1,0 +1,148 @@
+#include "cli/run.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/exit.h"
+#include "cli/file_picker.h"
+#include "cli/options.h"
+#include "cli/settings.h"
+#include "engine/capture.h"
+#include "engine/playback.h"
+#include "engine/wavetables.h"
+#include "log/log.h"
+#include "schedule/admission.h"
+#include "schedule/duration.h"
+#include "schedule/fdt.h"
+#include "schedule/frequency_file.h"
+#include "schedule/sweep.h"
+
+platform* current_platform = nullptr;
+int build_status = 0;
+
+namespace {
+
+void warn_unless_sound_devices_fit() {
+    wave_probe_result probe = current_platform->audio.probe();
+    if (!probe.output_ok || !probe.input_ok)
+        log_err("%s: marginal or nonexistant soundcard detected: trying anyways\n", program_name);
+}
+
+void check_positional_arguments(int argc, char** argv, int first) {
+    for (int i = first; i < argc; ++i)
+        if (argv[i][0] == '-') cleanup_and_exit(usage());
+}
+
+void build_from_files(int argc, char** argv, int first) {
+    if (first >= argc) cleanup_and_exit(usage());
+    log_out("#Frequency, Duration\n");
+    for (int i = first; i < argc; ++i) {
+        log_out("# %s\n", argv[i]);
+        build_status = read_frequency_file(argv[i]);
+        if (build_status != 0) break;
+    }
+}
+
+void build_from_pairs(int argc, char** argv, int first) {
+    if (first >= argc) cleanup_and_exit(usage());
+    log_out("#Frequency, Duration\n");
+    for (int i = first; i < argc; ++i) {
+        double frequency = strtod(argv[i], nullptr);
+        const char* comma = strchr(argv[i], ',');
+        int duration = comma != nullptr ? parse_duration(comma + 1) : default_duration;
+        build_status = add_frequency(frequency, duration);
+        if (build_status != 0) break;
+        check_interrupt();
+    }
+}
+
+void build_schedule(int argc, char** argv, int first) {
+    switch (settings.run_mode) {
+    case run_mode_kind::files:
+        build_from_files(argc, argv, first);
+        break;
+    case run_mode_kind::dialog:
+        if (first < argc) cleanup_and_exit(usage());
+        pick_frequency_files();
+        break;
+    case run_mode_kind::sweep:
+        if (first < argc) cleanup_and_exit(usage());
+        log_out("#Frequency, Duration\n");
+        build_status = sweep(settings.sweep_start, settings.sweep_end, settings.sweep_increment,
+                             settings.sweep_duration);
+        break;
+    case run_mode_kind::pairs:
+        build_from_pairs(argc, argv, first);
+        break;
+    }
+}
+
+void play_schedule() {
+    // Keys may insert entries and move fdt_pos while an entry plays, so both
+    // are read afresh for every entry; fdt_pos wraps from the position before
+    // the first entry to 0.
+    for (fdt_pos = 0; fdt_pos < num_fdt; ++fdt_pos) {
+        check_interrupt();
+        const fdt_entry entry = fdt[fdt_pos];
+        if (entry.text != nullptr)
+            log_out("%s", entry.text);
+        else
+            play_entry(entry.frequency, entry.duration);
+    }
+}
+
+[[noreturn]] void run_phases(int argc, char** argv) {
+    warn_unless_sound_devices_fit();
+    int first = parse_options(argc, argv);
+    check_positional_arguments(argc, argv, first);
+    finish_offsets();
+    check_interrupt();
+    build_schedule(argc, argv, first);
+    play_schedule();
+    cleanup_and_exit(build_status != 0 ? 1 : 0);
+}
+
+void reset_run_state(platform& services, FILE* out, FILE* err) {
+    current_platform = &services;
+    reset_log_state();
+    out_stream = out;
+    err_stream = err;
+    settings = run_settings{};
+    build_status = 0;
+    pending_signal = 0;
+    fdt_free();
+    reset_offsets();
+    tables_built = false;
+    reset_capture_state();
+    wave_out.reset();
+}
+
+// What the process exit does for files that a plain exit leaves open.
+void close_files_left_open() {
+    if (session_file != nullptr) fclose(session_file);
+    if (mor_file != nullptr) fclose(mor_file);
+    session_file = nullptr;
+    mor_file = nullptr;
+}
+
+}  // namespace
+
+int run_tonquel(int argc, char** argv, platform& services, FILE* out, FILE* err) {
+    reset_run_state(services, out, err);
+    // Installed first of all, so that Ctrl-C at any moment ends the run
+    // through the teardown.
+    install_signal_handlers();
+    int status = 0;
+    try {
+        run_phases(argc, argv);
+    } catch (const run_exit& exit) {
+        status = exit.code;
+        if (exit.plain) close_files_left_open();
+    }
+    services.keys.restore();
+    remove_signal_handlers();
+    fflush(out);
+    fflush(err);
+    current_platform = nullptr;
+    return status;
+}

@@ -1,0 +1,3 @@
+#include "cli/settings.h"
+
+run_settings settings;

@@ -1,0 +1,25 @@
+#pragma once
+
+enum class run_mode_kind { pairs, files, dialog, sweep };
+
+// Set while the options are parsed, only read afterwards.
+struct run_settings {
+    bool square_wave = false;
+    bool triangle_wave = false;
+    bool octave_shift = false;
+    // 0: no left tone; above 0: the left channel's own frequency; below 0:
+    // the left channel plays the tone itself (-l=r and -P).
+    double left_frequency = 0.0;
+    double phase_angle = 0.0;  // degrees, within [-180, 180]
+    double left_volume = 0.5;
+    double right_volume = 0.5;
+    int pulse_frequency = 0;  // 0: steady; else 1..1000 pulses per second
+    int pulse_duration = 0;   // seconds at the end of a tone that pulse; 0: all
+    run_mode_kind run_mode = run_mode_kind::pairs;
+    double sweep_start = 0.0;
+    double sweep_end = 0.0;
+    double sweep_increment = 0.0;
+    int sweep_duration = 180;
+};
+
+extern run_settings settings;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "platform/wave_audio.h"
+
+inline constexpr int capture_rate = 1000;
+inline constexpr int capture_seconds_max = 10;
+
+extern FILE* mor_file;
+extern const char* mor_path;
+extern int16_t* capture_buffer;
+extern uint32_t capture_buffer_size;  // bytes
+// The open input device while a tone is captured.
+extern std::unique_ptr<wave_input> wave_in;
+
+// -m: replaces the file and allocates the capture buffer, or ends the run.
+void open_mor_file(const char* path);
+// Starts recording for a tone of seconds (>= 1), at most 10 s of it.
+void capture_start(int seconds);
+// Stops the recording and writes its frames, tagged with the frequency.
+void capture_dump(double frequency);
+void reset_capture_state();

@@ -1,0 +1,100 @@
+#include "engine/keys.h"
+
+#include <climits>
+#include <csignal>
+
+#include "cli/exit.h"
+#include "cli/run.h"
+#include "log/log.h"
+#include "platform/key_source.h"
+#include "schedule/fdt.h"
+
+namespace {
+
+// Each list ends at its first 0.0.
+constexpr double near_offsets[] = {3, 2, 1, -1, -2, -3, 0.0};
+constexpr double fine_offsets[] = {3,     2,    1.5,   1,    0.75, 0.5, 0.25, 0.1, 0.05, -0.05,
+                                   -0.1, -0.25, -0.5, -0.75, -1,   -1.5, -2,   -3,  0.0};
+constexpr int added_duration = 180;
+constexpr uint32_t before_first_entry = UINT32_MAX;
+constexpr int pause_poll_ms = 10;
+
+// Right after the playing entry; keys bypass the admission rules.
+void add_tone(double frequency) {
+    log_out("# added %g, %d\n", frequency, added_duration);
+    fdt_insert(frequency, added_duration, nullptr, static_cast<int>(fdt_pos + 1));
+}
+
+void add_tones(const double* list, double f) {
+    for (; *list != 0.0; ++list) add_tone(f + *list);
+}
+
+// Leaves fdt_pos just before the nearest earlier tone entry, so that the
+// play loop's advance lands on it.
+void go_back() {
+    uint32_t p = fdt_pos;
+    while (p > 0 && p != before_first_entry) {
+        --p;
+        if (fdt[p].text == nullptr) {
+            log_out("#back to previous frequency\n");
+            break;
+        }
+    }
+    if (p != before_first_entry) --p;
+    fdt_pos = p;
+}
+
+// Waits for any key with a code; that key only resumes. The paused seconds
+// do not count towards the tone.
+void pause(int64_t& start_second) {
+    clock_source& clock = current_platform->clock;
+    log_out("#pause\n");
+    int64_t pause_second = clock.now_seconds();
+    while (poll_key() == key_none) {
+        clock.sleep_ms(pause_poll_ms);
+        check_interrupt();
+    }
+    start_second += clock.now_seconds() - pause_second;
+}
+
+}  // namespace
+
+int poll_key() {
+    int code = current_platform->keys.poll_key();
+    if (code == key_read_failed) {
+        log_err("%s: ReadConsoleInput() failed\n", program_name);
+        cleanup_and_exit(1);
+    }
+    return code;
+}
+
+key_effect dispatch_key(int code, double f, int64_t& start_second) {
+    switch (code) {
+    case '+':
+        add_tone(f + 1);
+        break;
+    case '-':
+        add_tone(f - 1);
+        break;
+    case 'n':
+        add_tones(near_offsets, f);
+        break;
+    case 'N':
+        add_tones(fine_offsets, f);
+        break;
+    case 'b':
+        go_back();
+        return key_effect::tone_ends;
+    case 'q':
+        on_sigint(SIGINT);
+    case 's':
+        log_out("#skip to next frequency in list\n");
+        return key_effect::tone_ends;
+    case 'p':
+        pause(start_second);
+        break;
+    default:
+        break;
+    }
+    return key_effect::tone_goes_on;
+}

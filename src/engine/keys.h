@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+// What a key does to the tone that is playing.
+enum class key_effect { tone_goes_on, tone_ends };
+
+// Acts on a key polled while the tone of frequency f plays; a pause moves
+// start_second on by its length.
+key_effect dispatch_key(int code, double f, int64_t& start_second);
+// The next key press, or 0. A console that cannot be read ends the run.
+int poll_key();

@@ -1,0 +1,120 @@
+#include "engine/playback.h"
+
+#include <cstdint>
+
+#include "cli/exit.h"
+#include "cli/run.h"
+#include "cli/settings.h"
+#include "engine/capture.h"
+#include "engine/keys.h"
+#include "engine/render.h"
+#include "engine/wavetables.h"
+#include "log/log.h"
+
+std::unique_ptr<wave_output> wave_out;
+
+namespace {
+
+constexpr int poll_step_ms = 50;
+
+// One second each, for the whole run: one plays while the other is refilled.
+int16_t play_buffer_a[2 * sample_rate];
+int16_t play_buffer_b[2 * sample_rate];
+
+[[noreturn]] void wave_out_failure(wave_error code) {
+    log_err("%s: waveOut: %s\n", program_name, current_platform->audio.error_text(code).c_str());
+    cleanup_and_exit(1);
+}
+
+// One call of play_tone from the first queued second to the tear-down.
+struct tone_player {
+    double frequency;
+    int seconds;
+    render_state state;
+    int64_t start_second;
+
+    void render_and_queue(const pcm_block& block) {
+        render_buffer(state, block.samples);
+        if (wave_error code = wave_out->write(block)) wave_out_failure(code);
+    }
+
+    bool time_is_over() const {
+        int64_t now = current_platform->clock.now_seconds();
+        // A clock set back ends the tone too.
+        return now < start_second || now > start_second + seconds;
+    }
+
+    // Sleeps, acts on a key, tests the clock. False when the tone ends.
+    bool poll_step() {
+        current_platform->clock.sleep_ms(poll_step_ms);
+        check_interrupt();
+        if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
+        return !time_is_over();
+    }
+
+    // False when the tone ends while waiting. A block already back is
+    // refilled without sleeping, but the clock is still tested, so that a
+    // device handing blocks back faster than real time cannot keep the tone
+    // going past its end.
+    bool wait_until_done(const pcm_block& block) {
+        while (!wave_out->is_done(block))
+            if (!poll_step()) return false;
+        return !time_is_over();
+    }
+
+    void play() {
+        const pcm_block a{play_buffer_a, sample_rate};
+        const pcm_block b{play_buffer_b, sample_rate};
+        // Both seconds go out back to back first, so the device always holds
+        // one playing and one queued.
+        render_and_queue(a);
+        render_and_queue(b);
+        while (wait_until_done(a)) {
+            render_and_queue(a);
+            if (!wait_until_done(b)) break;
+            render_and_queue(b);
+        }
+    }
+};
+
+int saturated_difference(int a, int b) {
+    int64_t difference = int64_t{a} - b;
+    if (difference > INT32_MAX) return INT32_MAX;
+    if (difference < INT32_MIN) return INT32_MIN;
+    return static_cast<int>(difference);
+}
+
+}  // namespace
+
+void play_entry(double frequency, int duration) {
+    log_out("  %g, %d\n", frequency, duration);
+    int pulse = settings.pulse_frequency;
+    int pulse_seconds = settings.pulse_duration;
+    if (pulse == 0) {
+        play_tone(frequency, duration, 0);
+    } else if (pulse_seconds != 0 && duration >= pulse_seconds) {
+        // The pulsed part is the tail of the tone, on a device of its own.
+        play_tone(frequency, saturated_difference(duration, pulse_seconds), 0);
+        play_tone(frequency, pulse_seconds, pulse);
+    } else {
+        play_tone(frequency, duration, pulse);
+    }
+}
+
+void play_tone(double frequency, int seconds, int pulse) {
+    build_wavetables();
+    if (seconds < 1) return;
+    if (wave_error code = current_platform->audio.open_output(wave_out)) {
+        wave_out.reset();
+        wave_out_failure(code);
+    }
+    if (mor_file != nullptr) capture_start(seconds);
+
+    tone_player player{frequency, seconds, render_start(frequency, pulse), 0};
+    player.start_second = current_platform->clock.now_seconds();
+    player.play();
+
+    if (wave_in) capture_dump(frequency);
+    wave_out->reset();
+    wave_out.reset();
+}

@@ -1,0 +1,96 @@
+#include "log/log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+
+#include "cli/exit.h"
+#include "cli/run.h"
+
+FILE* out_stream = stdout;
+FILE* err_stream = stderr;
+FILE* session_file = nullptr;
+char session_path[256];
+
+namespace {
+
+void write_to_both(FILE* stream, const char* marker, const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    vfprintf(stream, format, args);
+    if (session_file != nullptr) {
+        fputs(marker, session_file);
+        vfprintf(session_file, format, copy);
+    }
+    va_end(copy);
+}
+
+// Creates the file only if the name is free: a file or link that appeared
+// since the name was formed is never truncated or followed.
+FILE* create_exclusive(const char* path, int& error) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "w");
+    if (file == nullptr) {
+        error = errno;
+        close(fd);
+    }
+    return file;
+}
+
+}  // namespace
+
+void log_out(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    write_to_both(out_stream, "", format, args);
+    va_end(args);
+}
+
+void log_err(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    write_to_both(err_stream, "#", format, args);
+    va_end(args);
+}
+
+void report_open_failure(const char* path, int err) {
+    fprintf(err_stream, "%s: %s: %s\n", program_name, path, strerror(err));
+}
+
+void open_session_file() {
+    for (;;) {
+        tzset();
+        time_t now = static_cast<time_t>(current_platform->clock.now_seconds());
+        tm local{};
+        localtime_r(&now, &local);
+        strftime(session_path, sizeof session_path, "session_%Y%m%d_%H%M%S", &local);
+
+        int error = 0;
+        session_file = create_exclusive(session_path, error);
+        if (session_file != nullptr) break;
+        if (error != EEXIST) {
+            report_open_failure(session_path, error);
+            cleanup_and_exit(1);
+        }
+        // Longer than the name's one-second resolution, so the next name differs.
+        fprintf(err_stream, "%s: %s: file exists\n", program_name, session_path);
+        current_platform->clock.sleep_ms(1500);
+        check_interrupt();
+    }
+    fprintf(out_stream, "\n#Recording session in file: %s\n\n", session_path);
+}
+
+void reset_log_state() {
+    out_stream = stdout;
+    err_stream = stderr;
+    session_file = nullptr;
+    session_path[0] = '\0';
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdio>
+
+// The name every message starts with, whatever the process was started as.
+inline constexpr const char* program_name = "tonquel";
+
+// The two standard streams the run writes to; tests point them elsewhere.
+extern FILE* out_stream;
+extern FILE* err_stream;
+
+// The session record, open from -r until cleanup_and_exit.
+extern FILE* session_file;
+extern char session_path[256];
+
+// Progress and schedule lines: standard output, and the session file.
+void log_out(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Warnings and errors: standard error, and the session file behind a "#".
+void log_err(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Creates "session_%Y%m%d_%H%M%S" in the current directory, never over an
+// existing file. Returns only on success.
+void open_session_file();
+
+// "tonquel: " then what perror would print for path and the error number err,
+// on standard error only.
+void report_open_failure(const char* path, int err);
+
+// Forgets the streams and the session file of an earlier run (in-process runs).
+void reset_log_state();

@@ -1,0 +1,172 @@
+#include "platform/sim/sim_platform.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+
+#include "cli/exit.h"
+
+namespace {
+
+constexpr int64_t output_rate = 44100;
+constexpr int64_t input_rate = 1000;
+
+}  // namespace
+
+// Plays queued blocks in virtual real time from the moment it opens.
+struct sim_output_device final : wave_output {
+    struct queued {
+        const int16_t* samples;
+        uint32_t frames;
+        uint32_t played;
+    };
+
+    sim_wave_audio& audio;
+    size_t opening;
+    int64_t opened_ms;
+    uint64_t frames_due = 0;
+    std::deque<queued> queue;
+
+    sim_output_device(sim_wave_audio& a, size_t index, int64_t now) : audio(a), opening(index), opened_ms(now) {}
+
+    ~sim_output_device() override {
+        queue.clear();
+        audio.outputs[opening].closed_ms = audio.owner_.now_ms();
+        --audio.open_output_devices;
+        auto& playing = audio.playing_;
+        playing.erase(std::remove(playing.begin(), playing.end(), this), playing.end());
+    }
+
+    wave_error write(const pcm_block& block) override {
+        ++audio.writes;
+        if (audio.writes == audio.fail_write_number) return audio.fail_write_code;
+        queue.push_back({block.samples, block.frames, 0});
+        return 0;
+    }
+
+    bool is_done(const pcm_block& block) override {
+        return std::none_of(queue.begin(), queue.end(), [&](const queued& q) { return q.samples == block.samples; });
+    }
+
+    void reset() override { queue.clear(); }
+
+    // Plays the frames that fall due by virtual time now_ms.
+    void play_until(int64_t now_ms) {
+        uint64_t due = static_cast<uint64_t>((now_ms - opened_ms) * output_rate / 1000);
+        uint64_t frames = due - frames_due;
+        frames_due = due;
+        sim_output_opening& record = audio.outputs[opening];
+        while (frames > 0 && !queue.empty()) {
+            queued& head = queue.front();
+            uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(frames, head.frames - head.played));
+            if (audio.record_samples)
+                record.samples.insert(record.samples.end(), head.samples + 2 * head.played,
+                                      head.samples + 2 * (head.played + take));
+            head.played += take;
+            record.frames_played += take;
+            frames -= take;
+            if (head.played == head.frames) queue.pop_front();
+        }
+        record.underrun_frames += frames;
+    }
+};
+
+// Records the input signal at 1000 frames/s from start() until stop().
+struct sim_input_device final : wave_input {
+    sim_wave_audio& audio;
+    size_t opening;
+    pcm_block block{};
+    bool recording = false;
+
+    sim_input_device(sim_wave_audio& a, size_t index) : audio(a), opening(index) {}
+
+    ~sim_input_device() override {
+        audio.inputs[opening].closed_ms = audio.owner_.now_ms();
+        --audio.open_input_devices;
+    }
+
+    wave_error start(const pcm_block& target) override {
+        if (audio.fail_start_input != 0) return audio.fail_start_input;
+        block = target;
+        recording = true;
+        audio.inputs[opening].started_ms = audio.owner_.now_ms();
+        return 0;
+    }
+
+    uint32_t stop() override {
+        sim_input_opening& record = audio.inputs[opening];
+        if (recording) {
+            int64_t started = record.started_ms;
+            int64_t frames = (audio.owner_.now_ms() - started) * input_rate / 1000;
+            uint32_t count = static_cast<uint32_t>(std::min<int64_t>(frames, block.frames));
+            for (uint32_t i = 0; i < count; ++i) {
+                auto [left, right] = audio.input_signal ? audio.input_signal(started + i)
+                                                        : std::pair<int16_t, int16_t>{0, 0};
+                block.samples[2 * i] = left;
+                block.samples[2 * i + 1] = right;
+            }
+            record.frames_recorded = count;
+            recording = false;
+        }
+        return record.frames_recorded;
+    }
+
+    void reset() override { recording = false; }
+};
+
+int64_t sim_clock::now_seconds() {
+    return owner_.now_ms() / 1000;
+}
+
+void sim_clock::sleep_ms(int ms) {
+    owner_.total_sleep_ms += ms;
+    owner_.advance(ms);
+}
+
+wave_error sim_wave_audio::open_output(std::unique_ptr<wave_output>& device) {
+    if (fail_open_output != 0) return fail_open_output;
+    outputs.push_back(sim_output_opening{});
+    outputs.back().opened_ms = owner_.now_ms();
+    auto opened = std::make_unique<sim_output_device>(*this, outputs.size() - 1, owner_.now_ms());
+    playing_.push_back(opened.get());
+    ++open_output_devices;
+    device = std::move(opened);
+    return 0;
+}
+
+wave_error sim_wave_audio::open_input(std::unique_ptr<wave_input>& device) {
+    if (fail_open_input != 0) return fail_open_input;
+    inputs.push_back(sim_input_opening{});
+    inputs.back().opened_ms = owner_.now_ms();
+    ++open_input_devices;
+    device = std::make_unique<sim_input_device>(*this, inputs.size() - 1);
+    return 0;
+}
+
+std::string sim_wave_audio::error_text(wave_error code) {
+    return "simulated device error " + std::to_string(code);
+}
+
+int sim_key_source::poll_key() {
+    ++polls;
+    int64_t now = owner_.now_ms();
+    if (read_fails_at_ms >= 0 && now >= read_fails_at_ms) return key_read_failed;
+    if (next_ >= script.size() || script[next_].at_ms > now) return key_none;
+    int code = script[next_].code;
+    // Whatever else is waiting by now goes with this batch.
+    while (next_ < script.size() && script[next_].at_ms <= now) ++next_;
+    return code;
+}
+
+sim_platform::sim_platform() = default;
+
+void sim_platform::advance(int64_t ms) {
+    now_ms_ += ms;
+    for (auto* device : audio.playing_) device->play_until(now_ms_);
+    for (auto& s : signals_) {
+        if (s.code != 0 && s.at_ms <= now_ms_) {
+            pending_signal = s.code;
+            s.code = 0;
+        }
+    }
+}

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+// A simulated platform: a virtual clock that only the sleeps advance, a sound
+// device that plays queued blocks in virtual real time and records what it
+// plays, an input device fed by a signal function, scripted keys and a
+// scripted file chooser. A whole run on it takes milliseconds.
+
+class sim_platform;
+
+// One opening of the simulated output device, from open to close.
+struct sim_output_opening {
+    int64_t opened_ms = 0;
+    int64_t closed_ms = -1;
+    uint64_t frames_played = 0;
+    uint64_t underrun_frames = 0;   // time the device had nothing to play
+    std::vector<int16_t> samples;   // what was played, when recording
+};
+
+// One opening of the simulated input device.
+struct sim_input_opening {
+    int64_t opened_ms = 0;
+    int64_t started_ms = -1;
+    int64_t closed_ms = -1;
+    uint32_t frames_recorded = 0;
+};
+
+struct sim_key {
+    int64_t at_ms;
+    int code;
+};
+
+class sim_clock final : public clock_source {
+public:
+    explicit sim_clock(sim_platform& owner) : owner_(owner) {}
+    int64_t now_seconds() override;
+    void sleep_ms(int ms) override;
+
+private:
+    sim_platform& owner_;
+};
+
+class sim_wave_audio final : public wave_audio {
+public:
+    explicit sim_wave_audio(sim_platform& owner) : owner_(owner) {}
+    wave_probe_result probe() override { return probe_result; }
+    wave_error open_output(std::unique_ptr<wave_output>& device) override;
+    wave_error open_input(std::unique_ptr<wave_input>& device) override;
+    std::string error_text(wave_error code) override;
+
+    wave_probe_result probe_result{true, true};
+    wave_error fail_open_output = 0;
+    wave_error fail_open_input = 0;
+    wave_error fail_start_input = 0;
+    int fail_write_number = 0;   // the n-th write of the run fails (1-based); 0: never
+    wave_error fail_write_code = 0;
+    bool record_samples = true;  // off for long runs: count frames only
+    // The input signal: left and right sample of the frame recorded at the
+    // given millisecond of virtual time.
+    std::function<std::pair<int16_t, int16_t>(int64_t ms)> input_signal;
+
+    std::vector<sim_output_opening> outputs;
+    std::vector<sim_input_opening> inputs;
+    int writes = 0;
+    int open_output_devices = 0;
+    int open_input_devices = 0;
+
+private:
+    friend class sim_platform;
+    friend struct sim_output_device;
+    friend struct sim_input_device;
+    sim_platform& owner_;
+    std::vector<struct sim_output_device*> playing_;
+};
+
+class sim_key_source final : public key_source {
+public:
+    explicit sim_key_source(sim_platform& owner) : owner_(owner) {}
+    int poll_key() override;
+    void restore() override { ++restores; }
+
+    std::vector<sim_key> script;  // in time order
+    int64_t read_fails_at_ms = -1;
+    int restores = 0;
+    int polls = 0;
+
+private:
+    sim_platform& owner_;
+    size_t next_ = 0;
+};
+
+class sim_file_chooser final : public file_chooser {
+public:
+    chooser_result choose(const std::string& title, const std::string& initial_dir) override {
+        asked_title = title;
+        asked_dir = initial_dir;
+        ++calls;
+        return answer;
+    }
+    chooser_result answer;
+    std::string asked_title;
+    std::string asked_dir;
+    int calls = 0;
+};
+
+class sim_platform {
+public:
+    sim_platform();
+    platform& services() { return services_; }
+
+    int64_t now_ms() const { return now_ms_; }
+    // Moves virtual time on, playing the open devices and raising the
+    // scripted signals.
+    void advance(int64_t ms);
+    // The signal arrives once virtual time reaches at_ms.
+    void raise_signal_at(int64_t at_ms, int signal_number) { signals_.push_back({at_ms, signal_number}); }
+
+    sim_clock clock{*this};
+    sim_wave_audio audio{*this};
+    sim_key_source keys{*this};
+    sim_file_chooser chooser;
+    int64_t total_sleep_ms = 0;
+
+    // Where virtual time starts: a whole second, so tone timing is exact.
+    static constexpr int64_t start_ms = INT64_C(1700000000000);
+
+private:
+    int64_t now_ms_ = start_ms;
+    std::vector<sim_key> signals_;
+    platform services_{clock, audio, keys, chooser};
+};

@@ -1,0 +1,98 @@
+#include "schedule/fdt.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/exit.h"
+#include "log/log.h"
+
+fdt_entry* fdt = nullptr;
+uint32_t num_fdt = 0;
+uint32_t fdt_capacity = 0;
+uint32_t fdt_pos = 0;
+
+namespace {
+
+constexpr uint32_t growth_step = 1000;
+
+// The most entries the table may hold: indexes are signed 32-bit, and the
+// table may use at most half of the physical memory, so that a schedule too
+// large for the machine ends through the out-of-memory message instead of
+// being killed by the kernel part way.
+uint32_t capacity_limit() {
+    static uint32_t limit = [] {
+        uint64_t entries = INT32_MAX - growth_step;
+        long pages = sysconf(_SC_PHYS_PAGES);
+        long page_size = sysconf(_SC_PAGE_SIZE);
+        if (pages > 0 && page_size > 0) {
+            uint64_t half_memory = static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size) / 2;
+            uint64_t fit = half_memory / sizeof(fdt_entry);
+            if (fit < entries) entries = fit;
+        }
+        return static_cast<uint32_t>(entries);
+    }();
+    return limit;
+}
+
+[[noreturn]] void out_of_memory() {
+    fprintf(err_stream, "%s: out of memory\n", program_name);
+    cleanup_and_exit(1);
+}
+
+}  // namespace
+
+void fdt_insert(double frequency, int duration, const char* text, int index) {
+    if (fdt == nullptr) {
+        fdt = static_cast<fdt_entry*>(calloc(growth_step, sizeof(fdt_entry)));
+        if (fdt == nullptr) out_of_memory();
+        fdt_capacity = growth_step;
+        num_fdt = 0;
+    }
+    if (num_fdt + 1 >= fdt_capacity) {
+        if (fdt_capacity + growth_step > capacity_limit()) {
+            fdt_free();
+            out_of_memory();
+        }
+        uint32_t capacity = fdt_capacity + growth_step;
+        auto* grown = static_cast<fdt_entry*>(realloc(fdt, capacity * sizeof(fdt_entry)));
+        if (grown == nullptr) {
+            fdt_free();  // the old array is still whole
+            out_of_memory();
+        }
+        memset(grown + fdt_capacity, 0, growth_step * sizeof(fdt_entry));
+        fdt = grown;
+        fdt_capacity = capacity;
+    }
+    if (index < 0 || static_cast<uint32_t>(index) > num_fdt) {
+        fprintf(err_stream, "%s: internal error: i %d num_fdt %d\n", program_name, index,
+                static_cast<int>(num_fdt));
+        fdt_free();
+        cleanup_and_exit(1);
+    }
+    char* copy = nullptr;
+    if (text != nullptr) {
+        copy = strdup(text);
+        if (copy == nullptr) {
+            fdt_free();
+            out_of_memory();
+        }
+    }
+    auto at = static_cast<uint32_t>(index);
+    if (at < num_fdt) memmove(fdt + at + 1, fdt + at, (num_fdt - at) * sizeof(fdt_entry));
+    fdt[at] = fdt_entry{frequency, duration, copy};
+    ++num_fdt;
+}
+
+void fdt_free() {
+    if (fdt != nullptr) {
+        for (uint32_t i = 0; i < num_fdt; ++i) free(fdt[i].text);
+        free(fdt);
+        fdt = nullptr;
+    }
+    num_fdt = 0;
+    fdt_pos = 0;
+    fdt_capacity = 0;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+// One schedule entry: a tone (no text) or a comment line (owned text, line
+// end included).
+struct fdt_entry {
+    double frequency;
+    int32_t duration;
+    char* text;
+};
+
+extern fdt_entry* fdt;
+extern uint32_t num_fdt;
+extern uint32_t fdt_capacity;
+// While building, where the next entry goes; while playing, the entry playing.
+extern uint32_t fdt_pos;
+
+// Inserts at index (0..num_fdt), copying text. Out of memory and a bad index
+// end the run with status 1.
+void fdt_insert(double frequency, int duration, const char* text, int index);
+void fdt_free();

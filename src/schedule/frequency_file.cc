@@ -1,0 +1,64 @@
+#include "schedule/frequency_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "cli/exit.h"
+#include "log/log.h"
+#include "schedule/admission.h"
+#include "schedule/duration.h"
+#include "schedule/fdt.h"
+
+namespace {
+
+// A line and its line end hold at most this many characters.
+constexpr int longest_line = 8192;
+
+const char* skip_blanks(const char* text) {
+    while (*text == ' ' || *text == '\t') ++text;
+    return text;
+}
+
+bool is_tone_line(const char* line) {
+    char first = *skip_blanks(line);
+    return first == '-' || first == '+' || (first >= '0' && first <= '9');
+}
+
+void add_tone_line(const char* line) {
+    double frequency = strtod(skip_blanks(line), nullptr);
+    const char* comma = strchr(line, ',');
+    int duration = comma != nullptr ? parse_duration(comma + 1) : default_duration;
+    add_frequency(frequency, duration);
+}
+
+}  // namespace
+
+int read_frequency_file(const char* path) {
+    // Closed on every way out, the run's own exits included.
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "r"), fclose);
+    if (file == nullptr) {
+        report_open_failure(path, errno);
+        return -1;
+    }
+    static char line[longest_line + 1];
+    while (fgets(line, sizeof line, file.get()) != nullptr) {
+        check_interrupt();
+        // No line end before the first NUL: too long, cut off at the end of
+        // the file, or holding a NUL.
+        if (strchr(line, '\n') == nullptr) {
+            file.reset();
+            log_err("%s: %s: line too long or data file corrupted: %s\n", program_name, path, line);
+            return -1;
+        }
+        if (is_tone_line(line)) {
+            add_tone_line(line);
+        } else {
+            fdt_insert(0.0, 0, line, static_cast<int>(fdt_pos));
+            ++fdt_pos;
+        }
+    }
+    return 0;
+}
