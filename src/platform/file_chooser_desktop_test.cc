@@ -169,8 +169,8 @@ TEST(RunProgram, AnInterruptedWaitKillsAndReapsTheChild) {
     ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
     // The first alarm gives the child time to note its pid; repeat it, since
     // one that lands before the read begins is lost.
-    itimerval every_100ms{{0, 100000}, {1, 0}};
-    setitimer(ITIMER_REAL, &every_100ms, nullptr);
+    itimerval alarm_timer{{0, 100000}, {1, 0}};
+    setitimer(ITIMER_REAL, &alarm_timer, nullptr);
 
     const program_run run = run_program(sleeper, {"sleeper"});
 
