@@ -1,0 +1,95 @@
+#pragma once
+
+// Whole runs of the program in-process on the simulated platform, with what
+// they wrote to standard output and standard error.
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/run.h"
+#include "platform/sim/sim_platform.h"
+
+namespace tq_test {
+
+struct run_output {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+inline run_output run(sim_platform& sim, const std::vector<std::string>& args) {
+    std::vector<std::string> storage{"tonquel"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : storage) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    char* out_text = nullptr;
+    char* err_text = nullptr;
+    size_t out_size = 0;
+    size_t err_size = 0;
+    FILE* out = open_memstream(&out_text, &out_size);
+    FILE* err = open_memstream(&err_text, &err_size);
+    int status = run_tonquel(static_cast<int>(storage.size()), argv.data(), sim.services(), out, err);
+    fclose(out);
+    fclose(err);
+    run_output result{status, std::string(out_text, out_size), std::string(err_text, err_size)};
+    free(out_text);
+    free(err_text);
+    return result;
+}
+
+inline run_output run(const std::vector<std::string>& args) {
+    sim_platform sim;
+    return run(sim, args);
+}
+
+// A fresh working directory for the life of the object.
+class temp_dir {
+public:
+    temp_dir() {
+        char pattern[] = "/tmp/tonquel-test.XXXXXX";
+        path_ = mkdtemp(pattern);
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(path_);
+    }
+    ~temp_dir() {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(path_);
+    }
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::filesystem::path previous_;
+};
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void write_file(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// The files in the current directory whose names start with prefix.
+inline std::vector<std::string> files_starting_with(const std::string& prefix) {
+    std::vector<std::string> names;
+    for (auto& entry : std::filesystem::directory_iterator("."))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename());
+    return names;
+}
+
+}  // namespace tq_test
