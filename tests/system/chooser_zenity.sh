@@ -1,0 +1,146 @@
+#!/bin/bash
+# Drives the real zenity dialog under a private Xvfb server: `tonquel -g`
+# must open it in DATA, and the files chosen in it must come back, be logged
+# and be read; a cancel must end the run with nothing logged. The tones have negative durations, so nothing
+# is played and no audio device is needed.
+
+set -u
+
+for program in Xvfb zenity xdotool; do
+    command -v "$program" >/dev/null || { echo "skip: $program not installed"; exit 77; }
+done
+: "${TONQUEL_BIN:?}" "${TONQUEL_BUILD_DIR:?}"
+
+WORK=$(mktemp -d /tmp/tonquel-chooser.XXXXXX)
+ARTEFACTS="$TONQUEL_BUILD_DIR/artefacts"
+mkdir -p "$ARTEFACTS"
+XVFB_PID=""
+TONQUEL_PID=""
+
+cleanup() {
+    [ -n "$TONQUEL_PID" ] && kill "$TONQUEL_PID" 2>/dev/null
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for f in "$WORK"/*.out "$WORK"/*.err; do
+        [ -f "$f" ] && { echo "--- $f" >&2; cat "$f" >&2; }
+    done
+    exit 1
+}
+
+# A display number no other server holds; Xvfb itself refuses a held one,
+# so a lost race moves on to the next number.
+start_xvfb() {
+    local n
+    for n in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+        XVFB_PID=$!
+        local tries
+        for tries in $(seq 50); do
+            if ! kill -0 "$XVFB_PID" 2>/dev/null; then
+                break
+            fi
+            if DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$XVFB_PID" 2>/dev/null
+        wait "$XVFB_PID" 2>/dev/null
+        XVFB_PID=""
+    done
+    return 1
+}
+
+start_xvfb || fail "no Xvfb display could be started"
+unset WAYLAND_DISPLAY
+# Keep the toolkit's recent-files list and caches out of the real home.
+export HOME="$WORK/home"
+export NO_AT_BRIDGE=1
+mkdir -p "$HOME" "$WORK/run/DATA"
+printf '# first\n440,-1\n' >"$WORK/run/DATA/a.txt"
+printf '# second\n550,-1\n' >"$WORK/run/DATA/b c.txt"
+DATA_DIR="$WORK/run/DATA"
+
+# Starts tonquel -g in the run folder, waits for its dialog, focuses it and
+# sends the keys given (xdotool key names, or "type:TEXT" to type TEXT).
+# $1 names the run.
+run_dialog() {
+    local name=$1 window="" tries step
+    shift
+    (cd "$WORK/run" && exec "$TONQUEL_BIN" -g </dev/null >"$WORK/$name.out" 2>"$WORK/$name.err") &
+    TONQUEL_PID=$!
+    for tries in $(seq 100); do
+        window=$(xdotool search --name "Select Frequency Files" 2>/dev/null | head -1)
+        [ -n "$window" ] && break
+        kill -0 "$TONQUEL_PID" 2>/dev/null || fail "$name: tonquel ended before the dialog appeared"
+        sleep 0.1
+    done
+    [ -n "$window" ] || fail "$name: no dialog window"
+    # The window is mapped before it takes keys; without a window manager
+    # focus has to be set by hand.
+    sleep 1
+    xdotool windowfocus --sync "$window" || fail "$name: cannot focus the dialog"
+    for step in "$@"; do
+        sleep 0.5
+        case $step in
+            type:*) xdotool type --delay 20 "${step#type:}" ;;
+            Return | Escape)
+                if command -v import >/dev/null; then
+                    import -window root "$ARTEFACTS/chooser_zenity_$name.png" 2>/dev/null
+                fi
+                xdotool key "$step" ;;
+            *) xdotool key "$step" ;;
+        esac
+    done
+    for tries in $(seq 150); do
+        kill -0 "$TONQUEL_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$TONQUEL_PID" 2>/dev/null; then
+        fail "$name: tonquel still running 15 s after the dialog was closed"
+    fi
+    wait "$TONQUEL_PID"
+    STATUS=$?
+    TONQUEL_PID=""
+}
+
+expect_line() {
+    grep -qxF -- "$2" "$WORK/$1.out" || fail "$1: no line '$2' on standard output"
+}
+
+# One file, its full path typed into the location bar.
+run_dialog one ctrl+l "type:$DATA_DIR/a.txt" Return
+[ "$STATUS" -eq 0 ] || fail "one: exit status $STATUS"
+expect_line one "#Frequency, Duration"
+expect_line one "# $DATA_DIR/a.txt"
+expect_line one "# first"
+expect_line one "  440, -1"
+grep -q "550" "$WORK/one.out" && fail "one: the file not chosen was read"
+cp "$ARTEFACTS/chooser_zenity_one.png" "$ARTEFACTS/chooser_zenity.png" 2>/dev/null
+
+# Every file of the start folder, one name with a blank: the dialog must
+# have opened in DATA, and lists them by name.
+run_dialog two ctrl+a Return
+[ "$STATUS" -eq 0 ] || fail "two: exit status $STATUS"
+expect_line two "# $DATA_DIR/a.txt"
+expect_line two "# $DATA_DIR/b c.txt"
+expect_line two "  440, -1"
+expect_line two "  550, -1"
+first=$(grep -nxF -- "# $DATA_DIR/a.txt" "$WORK/two.out" | cut -d: -f1)
+second=$(grep -nxF -- "# $DATA_DIR/b c.txt" "$WORK/two.out" | cut -d: -f1)
+[ "$first" -lt "$second" ] || fail "two: files not read in the dialog's order"
+
+# A cancel: status 1, the message, and nothing logged.
+run_dialog cancel Escape
+[ "$STATUS" -eq 1 ] || fail "cancel: exit status $STATUS"
+grep -qxF "tonquel: no frequency files selected" "$WORK/cancel.err" || fail "cancel: no message"
+[ -s "$WORK/cancel.out" ] && fail "cancel: something was logged"
+
+echo "pass"
