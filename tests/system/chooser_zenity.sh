@@ -69,7 +69,8 @@ printf '# second\n550,-1\n' >"$WORK/run/DATA/b c.txt"
 DATA_DIR="$WORK/run/DATA"
 
 # Starts tonquel -g in the run folder, waits for its dialog, focuses it and
-# sends the keys given (xdotool key names, or "type:TEXT" to type TEXT).
+# sends the keys given (xdotool key names, "type:TEXT" to type TEXT, or
+# "interrupt" to send tonquel SIGINT as Ctrl-C would).
 # $1 names the run.
 run_dialog() {
     local name=$1 window="" tries step
@@ -91,6 +92,7 @@ run_dialog() {
         sleep 0.5
         case $step in
             type:*) xdotool type --delay 20 "${step#type:}" ;;
+            interrupt) kill -INT "$TONQUEL_PID" ;;
             Return | Escape)
                 if command -v import >/dev/null; then
                     import -window root "$ARTEFACTS/chooser_zenity_$name.png" 2>/dev/null
@@ -142,5 +144,13 @@ run_dialog cancel Escape
 [ "$STATUS" -eq 1 ] || fail "cancel: exit status $STATUS"
 grep -qxF "tonquel: no frequency files selected" "$WORK/cancel.err" || fail "cancel: no message"
 [ -s "$WORK/cancel.out" ] && fail "cancel: something was logged"
+
+# Ctrl-C while the dialog is up: the dialog goes away with the run, which
+# ends as an interrupt does, with status 0 and nothing logged.
+run_dialog interrupt interrupt
+[ "$STATUS" -eq 0 ] || fail "interrupt: exit status $STATUS"
+[ -s "$WORK/interrupt.out" ] && fail "interrupt: something was logged"
+sleep 0.5
+[ -z "$(xdotool search --name "Select Frequency Files" 2>/dev/null)" ] || fail "interrupt: the dialog outlived the run"
 
 echo "pass"
