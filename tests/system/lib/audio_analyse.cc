@@ -1,0 +1,296 @@
+// Measures recorded audio for the system tests; the shell scripts judge the
+// numbers. Built by the scripts with plain g++, standard library only.
+//
+//   audio_analyse segments RAW      steady tones per channel:
+//                                   "CHANNEL FREQ START_S LENGTH_S PEAK"
+//   audio_analyse levels RAW        "CHANNEL MIN MAX" over the whole file
+//   audio_analyse gate RAW CHANNEL  on/off runs of a gated tone:
+//                                   "ON_RUNS OFF_RUNS ON_MEDIAN OFF_MEDIAN"
+//   audio_analyse harmonics RAW CHANNEL FREQ
+//                                   amplitude of harmonics 1..5 relative to
+//                                   the fundamental, one second from the
+//                                   middle of the sound: "R1 R2 R3 R4 R5"
+//   audio_analyse mor FILE          per block of the MOR output file:
+//                                   "FREQ LINES CONTIGUOUS LEFT_ZC/S RIGHT_ZC/S"
+//
+// RAW files are s16le stereo at 44100 frames/s, as parec records them.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double rate = 44100.0;
+constexpr std::size_t window = 2205;  // 50 ms
+constexpr int silence_level = 64;
+
+using channel_samples = std::vector<int16_t>;
+
+struct stereo {
+    channel_samples left;
+    channel_samples right;
+};
+
+bool load_raw(const char* path, stereo& out) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        std::fprintf(stderr, "audio_analyse: cannot read %s\n", path);
+        return false;
+    }
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t frames = bytes.size() / 4;
+    out.left.resize(frames);
+    out.right.resize(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::memcpy(&out.left[i], &bytes[4 * i], 2);
+        std::memcpy(&out.right[i], &bytes[4 * i + 2], 2);
+    }
+    return true;
+}
+
+const channel_samples* pick(const stereo& audio, const std::string& name) {
+    if (name == "left") return &audio.left;
+    if (name == "right") return &audio.right;
+    std::fprintf(stderr, "audio_analyse: channel must be left or right\n");
+    return nullptr;
+}
+
+// Frequency from rising zero crossings, interpolated between samples; 0 when
+// there are fewer than two crossings.
+double crossing_frequency(const channel_samples& s, std::size_t begin, std::size_t end) {
+    double first = -1.0;
+    double last = -1.0;
+    int count = 0;
+    for (std::size_t i = begin + 1; i < end; ++i) {
+        if (s[i - 1] < 0 && s[i] >= 0) {
+            const double fraction = -double(s[i - 1]) / (double(s[i]) - double(s[i - 1]));
+            const double at = double(i - 1) + fraction;
+            if (count == 0) first = at;
+            last = at;
+            ++count;
+        }
+    }
+    if (count < 2 || last <= first) return 0.0;
+    return double(count - 1) * rate / (last - first);
+}
+
+int peak(const channel_samples& s, std::size_t begin, std::size_t end) {
+    int result = 0;
+    for (std::size_t i = begin; i < end; ++i) result = std::max(result, std::abs(int(s[i])));
+    return result;
+}
+
+// Windows of 50 ms, each silent or with a frequency; neighbouring windows
+// within 2% of each other make one segment. Windows that straddle a change
+// of tone come out as short segments, which are left out.
+void print_segments(const char* name, const channel_samples& s) {
+    struct segment {
+        double frequency_sum = 0.0;
+        std::size_t windows = 0;
+        std::size_t start = 0;
+        int peak = 0;
+    };
+    auto flush = [&](const segment& seg) {
+        if (seg.windows < 4) return;
+        std::printf("%s %.3f %.3f %.3f %d\n", name, seg.frequency_sum / double(seg.windows),
+                    double(seg.start) / rate, double(seg.windows * window) / rate, seg.peak);
+    };
+    segment current;
+    for (std::size_t at = 0; at + window <= s.size(); at += window) {
+        const int level = peak(s, at, at + window);
+        const double frequency = level < silence_level ? 0.0 : crossing_frequency(s, at, at + window);
+        const bool joins = current.windows > 0 && frequency > 0.0 &&
+                           std::fabs(frequency - current.frequency_sum / double(current.windows)) <
+                               0.02 * frequency;
+        if (joins) {
+            current.frequency_sum += frequency;
+            ++current.windows;
+            current.peak = std::max(current.peak, level);
+            continue;
+        }
+        flush(current);
+        current = segment{};
+        if (frequency > 0.0) {
+            current = segment{frequency, 1, at, level};
+        }
+    }
+    flush(current);
+}
+
+void print_levels(const char* name, const channel_samples& s) {
+    int low = 0;
+    int high = 0;
+    if (!s.empty()) {
+        low = *std::min_element(s.begin(), s.end());
+        high = *std::max_element(s.begin(), s.end());
+    }
+    std::printf("%s %d %d\n", name, low, high);
+}
+
+// A gap is a run of at least 20 near-zero samples; a sine at audible pitch
+// passes through zero far quicker than that.
+void print_gate(const channel_samples& s) {
+    constexpr std::size_t min_gap = 20;
+    std::vector<std::size_t> on_runs;
+    std::vector<std::size_t> off_runs;
+    std::size_t first = 0;
+    while (first < s.size() && std::abs(int(s[first])) <= 2) ++first;  // lead-in
+    std::size_t last = s.size();
+    while (last > first && std::abs(int(s[last - 1])) <= 2) --last;  // tail
+    std::size_t run_start = first;
+    std::size_t quiet = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        if (std::abs(int(s[i])) <= 2) {
+            ++quiet;
+            continue;
+        }
+        if (quiet >= min_gap) {
+            on_runs.push_back(i - quiet - run_start);
+            off_runs.push_back(quiet);
+            run_start = i;
+        }
+        quiet = 0;
+    }
+    if (last > run_start) on_runs.push_back(last - run_start);
+    auto median = [](std::vector<std::size_t> v) -> std::size_t {
+        if (v.empty()) return 0;
+        std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("%zu %zu %zu %zu\n", on_runs.size(), off_runs.size(), median(on_runs),
+                median(off_runs));
+}
+
+double goertzel_amplitude(const channel_samples& s, std::size_t begin, std::size_t count,
+                          double frequency) {
+    const double w = 2.0 * M_PI * frequency / rate;
+    const double coefficient = 2.0 * std::cos(w);
+    double s1 = 0.0;
+    double s2 = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double s0 = double(s[begin + i]) + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return std::sqrt(std::max(power, 0.0)) * 2.0 / double(count);
+}
+
+int print_harmonics(const channel_samples& s, double frequency) {
+    std::size_t first = 0;
+    while (first < s.size() && std::abs(int(s[first])) < silence_level) ++first;
+    std::size_t last = s.size();
+    while (last > first && std::abs(int(s[last - 1])) < silence_level) --last;
+    const std::size_t count = 44100;
+    if (last - first < count) {
+        std::fprintf(stderr, "audio_analyse: less than one second of sound\n");
+        return 1;
+    }
+    const std::size_t begin = first + (last - first - count) / 2;
+    const double fundamental = goertzel_amplitude(s, begin, count, frequency);
+    if (fundamental <= 0.0) return 1;
+    for (int k = 1; k <= 5; ++k) {
+        std::printf("%s%.4f", k == 1 ? "" : " ",
+                    goertzel_amplitude(s, begin, count, frequency * k) / fundamental);
+    }
+    std::printf("\n");
+    return 0;
+}
+
+// Zero crossings per second: a sine of f Hz crosses 2f times a second.
+double crossings_per_second(const std::vector<int>& v) {
+    if (v.size() < 2) return 0.0;
+    int count = 0;
+    for (std::size_t i = 1; i < v.size(); ++i) {
+        if ((v[i - 1] < 0) != (v[i] < 0)) ++count;
+    }
+    return double(count) * 1000.0 / double(v.size());
+}
+
+int print_mor(const char* path) {
+    std::ifstream file(path);
+    if (!file) {
+        std::fprintf(stderr, "audio_analyse: cannot read %s\n", path);
+        return 1;
+    }
+    struct block {
+        std::string frequency;
+        long lines = 0;
+        bool contiguous = true;
+        std::vector<int> left;
+        std::vector<int> right;
+    };
+    std::vector<block> blocks;
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string frequency;
+        long index = 0;
+        int left = 0;
+        int right = 0;
+        std::string extra;
+        if (!(fields >> frequency >> index >> left >> right) || (fields >> extra)) {
+            std::fprintf(stderr, "audio_analyse: bad MOR line: %s\n", line.c_str());
+            return 1;
+        }
+        if (index == 0 || blocks.empty() || blocks.back().frequency != frequency) {
+            blocks.emplace_back();
+            blocks.back().frequency = frequency;
+        }
+        block& current = blocks.back();
+        if (index != current.lines) current.contiguous = false;
+        ++current.lines;
+        current.left.push_back(left);
+        current.right.push_back(right);
+    }
+    for (const block& b : blocks) {
+        std::printf("%s %ld %s %.1f %.1f\n", b.frequency.c_str(), b.lines,
+                    b.contiguous ? "contiguous" : "gaps", crossings_per_second(b.left),
+                    crossings_per_second(b.right));
+    }
+    return 0;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: audio_analyse segments|levels RAW | gate RAW CHANNEL | "
+                 "harmonics RAW CHANNEL FREQ | mor FILE\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return usage();
+    const std::string command = argv[1];
+    if (command == "mor") return print_mor(argv[2]);
+    stereo audio;
+    if (!load_raw(argv[2], audio)) return 1;
+    if (command == "segments") {
+        print_segments("right", audio.right);
+        print_segments("left", audio.left);
+        return 0;
+    }
+    if (command == "levels") {
+        print_levels("right", audio.right);
+        print_levels("left", audio.left);
+        return 0;
+    }
+    if (argc < 4) return usage();
+    const channel_samples* channel = pick(audio, argv[3]);
+    if (channel == nullptr) return 2;
+    if (command == "gate") {
+        print_gate(*channel);
+        return 0;
+    }
+    if (command == "harmonics" && argc >= 5) return print_harmonics(*channel, std::atof(argv[4]));
+    return usage();
+}
