@@ -1,0 +1,187 @@
+#!/bin/bash
+# Keys typed on a real terminal (a tmux pane) reach the playing program, and
+# the terminal is given back exactly as it was: after q, Ctrl-C, SIGTERM, and
+# while the job is stopped with Ctrl-Z.
+set -u
+
+command -v tmux >/dev/null || exit 77
+command -v stty >/dev/null || exit 77
+: "${TONQUEL_BIN:?}" "${TONQUEL_SOURCE_DIR:?}"
+
+source "$TONQUEL_SOURCE_DIR/tests/system/lib/pulse.sh"
+
+WORK=$(mktemp -d /tmp/tonquel-keys.XXXXXX)
+SOCKET="$WORK/tmux.socket"
+SESSION=keys
+BIN=$(printf '%q' "$TONQUEL_BIN")
+
+tm() { tmux -S "$SOCKET" "$@"; }
+
+cleanup() {
+    tm kill-server 2>/dev/null
+    pulse_stop
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+pulse_start
+started=$?
+[ $started -eq 0 ] || exit $started
+
+pane_text() { tm capture-pane -p -J -S - -t "$SESSION:$1"; }
+
+fail() {
+    echo "FAIL ($1): $2" >&2
+    echo "--- pane $1:" >&2
+    pane_text "$1" >&2
+    exit 1
+}
+
+# wait_for_lines WINDOW LINE COUNT: until the pane shows LINE (whole) at
+# least COUNT times; 10 s at most.
+wait_for_lines() {
+    local tries=0
+    while [ "$(pane_text "$1" | grep -cxF -- "$2")" -lt "$3" ]; do
+        tries=$((tries + 1))
+        [ $tries -le 100 ] || fail "$1" "no ${3}x '$2'"
+        sleep 0.1
+    done
+}
+
+wait_for_file() {
+    local tries=0
+    while [ ! -s "$2" ]; do
+        tries=$((tries + 1))
+        [ $tries -le 100 ] || fail "$1" "$2 never written"
+        sleep 0.1
+    done
+}
+
+# A fresh interactive shell with job control in its own window: bash, or
+# the shell named second.
+open_window() {
+    local shell="${2:-env HISTFILE= bash --norc --noprofile -i}"
+    tm new-window -t "$SESSION" -n "$1" "env PS1='$ ' $shell"
+    local tries=0
+    until pane_text "$1" | grep -q '^\$'; do
+        tries=$((tries + 1))
+        [ $tries -le 100 ] || fail "$1" "no shell prompt"
+        sleep 0.1
+    done
+}
+
+type_line() { tm send-keys -t "$SESSION:$1" "$2" Enter; }
+
+# Runs the program in the window's foreground from a script that notes the
+# terminal mode before and after, and the exit status. Being one job with
+# the program, the script goes on only when the program has really ended,
+# not when Ctrl-Z stops it.
+run_program() {
+    local window=$1
+    shift
+    cat >"$WORK/$window.run" <<SCRIPT
+stty -g > $WORK/$window.before
+$*
+echo \$? > $WORK/$window.status
+stty -g > $WORK/$window.after
+SCRIPT
+    type_line "$window" "bash $WORK/$window.run"
+}
+
+expect_mode_kept() {
+    wait_for_file "$1" "$WORK/$1.after"
+    cmp -s "$WORK/$1.before" "$WORK/$1.after" ||
+        fail "$1" "terminal mode changed: $(cat "$WORK/$1.before") -> $(cat "$WORK/$1.after")"
+}
+
+expect_status() {
+    local status
+    status=$(cat "$WORK/$1.status")
+    [ "$status" = "$2" ] || fail "$1" "exit status $status, expected $2"
+}
+
+# Gives the program time to make its first poll after the progress line.
+settle() { sleep 0.4; }
+
+tm new-session -d -s "$SESSION" -x 120 -y 40 -n idle || exit 1
+# A shell that ends shows why in the failure report.
+tm set-option -g remain-on-exit on
+
+# + inserts, s and the down arrow skip, q quits.
+open_window plain
+run_program plain "$BIN 440,30 550,30 660,30"
+wait_for_lines plain "  440, 30" 1
+settle
+tm send-keys -t "$SESSION:plain" +
+wait_for_lines plain "# added 441, 180" 1
+tm send-keys -t "$SESSION:plain" s
+wait_for_lines plain "#skip to next frequency in list" 1
+wait_for_lines plain "  441, 180" 1
+settle
+tm send-keys -t "$SESSION:plain" Down
+wait_for_lines plain "#skip to next frequency in list" 2
+wait_for_lines plain "  550, 30" 1
+settle
+tm send-keys -t "$SESSION:plain" q
+expect_mode_kept plain
+expect_status plain 0
+# Keys are read without echo: neither the characters nor the arrow's escape
+# sequence show.
+pane_text plain | grep -q '\^\[' && fail plain "arrow key echoed"
+pane_text plain | grep -qx '[+sq]' && fail plain "key echoed"
+
+# Ctrl-C.
+open_window interrupt
+run_program interrupt "$BIN 440,30"
+wait_for_lines interrupt "  440, 30" 1
+settle
+tm send-keys -t "$SESSION:interrupt" C-c
+expect_mode_kept interrupt
+expect_status interrupt 0
+
+# SIGTERM from elsewhere; the shell in front of the program keeps its pid.
+open_window terminate
+run_program terminate "bash -c 'echo \$\$ > $WORK/terminate.pid; exec \"\$0\" 440,30' $BIN"
+wait_for_lines terminate "  440, 30" 1
+settle
+kill -TERM "$(cat "$WORK/terminate.pid")"
+expect_mode_kept terminate
+
+# Ctrl-Z gives the terminal back while stopped; fg takes it again and keys
+# act. bash would set its own terminal mode back when the job stops and hide
+# a program that keeps it; dash leaves the terminal as the job left it. The
+# program runs straight from the shell, so that the shell sees it stop only
+# once it has stopped, and fg reports its exit status.
+if command -v dash >/dev/null; then
+    open_window suspend "dash -i"
+else
+    open_window suspend
+fi
+type_line suspend "stty -g > $WORK/suspend.before"
+wait_for_file suspend "$WORK/suspend.before"
+type_line suspend "$BIN 440,30 550,30"
+wait_for_lines suspend "  440, 30" 1
+settle
+tm send-keys -t "$SESSION:suspend" C-z
+tries=0
+until pane_text suspend | grep -q 'Stopped'; do
+    tries=$((tries + 1))
+    [ $tries -le 100 ] || fail suspend "Ctrl-Z did not stop the program"
+    sleep 0.1
+done
+type_line suspend "stty -g > $WORK/suspend.stopped"
+wait_for_file suspend "$WORK/suspend.stopped"
+cmp -s "$WORK/suspend.before" "$WORK/suspend.stopped" ||
+    fail suspend "stopped program kept the terminal: $(cat "$WORK/suspend.stopped")"
+type_line suspend "fg; echo \$? > $WORK/suspend.status; stty -g > $WORK/suspend.after"
+settle
+settle
+tm send-keys -t "$SESSION:suspend" s
+wait_for_lines suspend "#skip to next frequency in list" 1
+wait_for_lines suspend "  550, 30" 1
+settle
+tm send-keys -t "$SESSION:suspend" q
+expect_mode_kept suspend
+expect_status suspend 0
+
+exit 0
