@@ -37,30 +37,34 @@ uint32_t capacity_limit() {
     return limit;
 }
 
-[[noreturn]] void out_of_memory() {
+}  // namespace
+
+void fdt_out_of_memory() {
     fprintf(err_stream, "%s: out of memory\n", program_name);
     cleanup_and_exit(1);
 }
 
-}  // namespace
+uint64_t fdt_room() {
+    return capacity_limit() - uint64_t{num_fdt};
+}
 
 void fdt_insert(double frequency, int duration, const char* text, int index) {
     if (fdt == nullptr) {
         fdt = static_cast<fdt_entry*>(calloc(growth_step, sizeof(fdt_entry)));
-        if (fdt == nullptr) out_of_memory();
+        if (fdt == nullptr) fdt_out_of_memory();
         fdt_capacity = growth_step;
         num_fdt = 0;
     }
     if (num_fdt + 1 >= fdt_capacity) {
         if (fdt_capacity + growth_step > capacity_limit()) {
             fdt_free();
-            out_of_memory();
+            fdt_out_of_memory();
         }
         uint32_t capacity = fdt_capacity + growth_step;
         auto* grown = static_cast<fdt_entry*>(realloc(fdt, capacity * sizeof(fdt_entry)));
         if (grown == nullptr) {
             fdt_free();  // the old array is still whole
-            out_of_memory();
+            fdt_out_of_memory();
         }
         memset(grown + fdt_capacity, 0, growth_step * sizeof(fdt_entry));
         fdt = grown;
@@ -77,7 +81,7 @@ void fdt_insert(double frequency, int duration, const char* text, int index) {
         copy = strdup(text);
         if (copy == nullptr) {
             fdt_free();
-            out_of_memory();
+            fdt_out_of_memory();
         }
     }
     auto at = static_cast<uint32_t>(index);

@@ -20,3 +20,8 @@ extern uint32_t fdt_pos;
 // end the run with status 1.
 void fdt_insert(double frequency, int duration, const char* text, int index);
 void fdt_free();
+
+// How many more entries the table can take before memory runs out.
+uint64_t fdt_room();
+// Reports the lack of memory and ends the run with status 1.
+[[noreturn]] void fdt_out_of_memory();

@@ -60,5 +60,10 @@ int read_frequency_file(const char* path) {
             ++fdt_pos;
         }
     }
+    // A read error is no end of file: the schedule would be silently short.
+    if (ferror(file.get())) {
+        report_open_failure(path, errno);
+        return -1;
+    }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "cli/exit.h"
 #include "log/log.h"
 #include "schedule/admission.h"
+#include "schedule/fdt.h"
 
 namespace {
 
@@ -32,6 +33,12 @@ int sweep(double sweep_start, double sweep_end, double sweep_increment, int swee
     if (increment_too_small(sweep_start, sweep_end, sweep_increment)) {
         log_err("%s: sweep_increment too small\n", program_name);
         return -1;
+    }
+    // A series longer than memory allows ends at once, not after filling it.
+    double steps = std::fabs((sweep_end - sweep_start) / sweep_increment) + 2;
+    if (steps * num_offsets > static_cast<double>(fdt_room())) {
+        fdt_free();
+        fdt_out_of_memory();
     }
     double f = sweep_start;
     do {
