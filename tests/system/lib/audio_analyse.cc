@@ -3,7 +3,9 @@
 //
 //   audio_analyse segments RAW      steady tones per channel:
 //                                   "CHANNEL FREQ START_S LENGTH_S PEAK"
-//   audio_analyse levels RAW        "CHANNEL MIN MAX" over the whole file
+//   audio_analyse levels RAW [FROM_S TO_S]
+//                                   "CHANNEL MIN MAX" over the whole file or
+//                                   the stretch between the two times
 //   audio_analyse gate RAW CHANNEL  on/off runs of a gated tone:
 //                                   "ON_RUNS OFF_RUNS ON_MEDIAN OFF_MEDIAN"
 //   audio_analyse harmonics RAW CHANNEL FREQ
@@ -125,12 +127,14 @@ void print_segments(const char* name, const channel_samples& s) {
     flush(current);
 }
 
-void print_levels(const char* name, const channel_samples& s) {
+void print_levels(const char* name, const channel_samples& s, std::size_t begin,
+                  std::size_t end) {
+    end = std::min(end, s.size());
     int low = 0;
     int high = 0;
-    if (!s.empty()) {
-        low = *std::min_element(s.begin(), s.end());
-        high = *std::max_element(s.begin(), s.end());
+    if (begin < end) {
+        low = *std::min_element(s.begin() + long(begin), s.begin() + long(end));
+        high = *std::max_element(s.begin() + long(begin), s.begin() + long(end));
     }
     std::printf("%s %d %d\n", name, low, high);
 }
@@ -280,8 +284,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "levels") {
-        print_levels("right", audio.right);
-        print_levels("left", audio.left);
+        std::size_t begin = 0;
+        std::size_t end = audio.right.size();
+        if (argc >= 5) {
+            begin = std::size_t(std::max(0.0, std::atof(argv[3])) * rate);
+            end = std::size_t(std::max(0.0, std::atof(argv[4])) * rate);
+        }
+        print_levels("right", audio.right, begin, end);
+        print_levels("left", audio.left, begin, end);
         return 0;
     }
     if (argc < 4) return usage();

@@ -1,0 +1,75 @@
+# Sourced by the audio system tests: a private PulseAudio server, a recorder
+# on the monitor of its sink "tq", the analyser built from audio_analyse.cc,
+# and range checks that report what they measured.
+#
+#   audio_setup PROGRAM...   skip (77) unless the programs exist; start the
+#                            server; build the analyser; AUDIO_WORK is a
+#                            scratch folder removed at exit
+#   audio_record_start RAW   record what the sink plays
+#   audio_record_stop        stop that recording
+#   analyse ARGS...          run the analyser
+#   expect_range LABEL VALUE LOW HIGH
+#   fail MESSAGE
+
+source "$(dirname "${BASH_SOURCE[0]}")/pulse.sh"
+
+AUDIO_FAILED=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    AUDIO_FAILED=1
+}
+
+expect_range() {
+    local label=$1 value=$2 low=$3 high=$4
+    if awk -v v="$value" -v lo="$low" -v hi="$high" 'BEGIN { exit !(v != "" && v + 0 >= lo && v + 0 <= hi) }'; then
+        echo "ok: $label = $value (within $low..$high)"
+    else
+        fail "$label = '$value', expected $low..$high"
+    fi
+}
+
+audio_cleanup() {
+    audio_record_stop
+    pulse_stop
+    [ -n "${AUDIO_WORK:-}" ] && rm -rf "$AUDIO_WORK"
+}
+
+audio_setup() {
+    local program
+    for program in "$@" pulseaudio pactl parec g++; do
+        if ! command -v "$program" >/dev/null; then
+            echo "SKIP: $program is missing" >&2
+            exit 77
+        fi
+    done
+    if [ -z "${TONQUEL_BIN:-}" ] || [ ! -x "$TONQUEL_BIN" ]; then
+        echo "TONQUEL_BIN is not an executable: '${TONQUEL_BIN:-}'" >&2
+        exit 1
+    fi
+    AUDIO_WORK=$(mktemp -d /tmp/tonquel-audio.XXXXXX)
+    trap audio_cleanup EXIT
+    g++ -std=c++20 -O2 -o "$AUDIO_WORK/audio_analyse" \
+        "$(dirname "${BASH_SOURCE[0]}")/audio_analyse.cc" || exit 1
+    pulse_start || exit $?
+}
+
+audio_record_start() {
+    parec -d tq.monitor --format=s16le --rate=44100 --channels=2 "$1" &
+    AUDIO_RECORDER=$!
+    # Give the recorder time to connect, so the start of the sound is kept.
+    sleep 0.5
+}
+
+audio_record_stop() {
+    if [ -n "${AUDIO_RECORDER:-}" ]; then
+        sleep 0.3
+        kill "$AUDIO_RECORDER" 2>/dev/null
+        wait "$AUDIO_RECORDER" 2>/dev/null
+        AUDIO_RECORDER=
+    fi
+}
+
+analyse() {
+    "$AUDIO_WORK/audio_analyse" "$@"
+}
