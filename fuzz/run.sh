@@ -1,5 +1,6 @@
 #!/bin/bash
-# Runs each fuzz target for a bounded time from its seed corpus. New corpus
+# Runs each fuzz target for a bounded time from its seed corpus and the saved
+# regression inputs. New corpus
 # entries go to a scratch directory; crashes land in build-fuzz/crashes/.
 # Usage: fuzz/run.sh [seconds per target, default 20]
 set -euo pipefail
@@ -19,7 +20,7 @@ for name in duration frequency_file; do
     # Lines up to 8192 characters and a little more must be reachable.
     if ! "$target" -max_total_time="$seconds" -max_len=9000 -timeout=10 -rss_limit_mb=2048 \
             -print_final_stats=1 -artifact_prefix="$crashes/" \
-            "$work" "$root/fuzz/corpus/$name" 2>"$out/$name.log"; then
+            "$work" "$root/fuzz/corpus/$name" "$root/fuzz/regressions/$name" 2>"$out/$name.log"; then
         status=1
         echo "$name: FAILED; see $out/$name.log and $crashes/" >&2
     fi
