@@ -1,7 +1,7 @@
 #!/bin/bash
 # Runs each fuzz target for a bounded time from its seed corpus and the saved
-# regression inputs. New corpus
-# entries go to a scratch directory; crashes land in build-fuzz/crashes/.
+# regression inputs. New corpus entries go to a scratch directory; crashes
+# land in build-fuzz/crashes/.
 # Usage: fuzz/run.sh [seconds per target, default 20]
 set -euo pipefail
 
