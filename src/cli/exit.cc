@@ -1,5 +1,7 @@
 #include "cli/exit.h"
 
+#include <iterator>
+
 #include "cli/run.h"
 #include "engine/capture.h"
 #include "engine/playback.h"
@@ -11,6 +13,7 @@ namespace {
 
 constexpr int handled_signals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction saved_actions[std::size(handled_signals)];
+struct sigaction saved_pipe_action;
 bool handlers_installed = false;
 
 extern "C" void record_signal(int signal_number) {
@@ -58,6 +61,12 @@ void install_signal_handlers() {
     action.sa_flags = 0;
     for (size_t i = 0; i < std::size(handled_signals); ++i)
         sigaction(handled_signals[i], &action, &saved_actions[i]);
+    // A reader of standard output that goes away must not kill the run before
+    // the teardown: a failed write changes nothing.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &saved_pipe_action);
     handlers_installed = true;
 }
 
@@ -65,5 +74,6 @@ void remove_signal_handlers() {
     if (!handlers_installed) return;
     for (size_t i = 0; i < std::size(handled_signals); ++i)
         sigaction(handled_signals[i], &saved_actions[i], nullptr);
+    sigaction(SIGPIPE, &saved_pipe_action, nullptr);
     handlers_installed = false;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "cli/exit.h"
 #include "cli/file_picker.h"
@@ -138,6 +139,14 @@ int run_tonquel(int argc, char** argv, platform& services, FILE* out, FILE* err)
     } catch (const run_exit& exit) {
         status = exit.code;
         if (exit.plain) close_files_left_open();
+    } catch (const std::bad_alloc&) {
+        // Strings of the chooser and the like: end as the table does.
+        fprintf(err_stream, "%s: out of memory\n", program_name);
+        try {
+            cleanup_and_exit(1);
+        } catch (const run_exit& exit) {
+            status = exit.code;
+        }
     }
     services.keys.restore();
     remove_signal_handlers();
