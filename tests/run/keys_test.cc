@@ -164,6 +164,43 @@ TEST(keys_run, fine_neighbours_play_in_this_order) {
     EXPECT_EQ(r.out.substr(r.out.size() - expected_tail.size()), expected_tail);
 }
 
+TEST(keys_run, added_tones_take_the_scheduled_frequency_and_skip_admission) {
+    struct key_case {
+        std::vector<std::string> args;
+        int code;
+        std::string expected;
+    };
+    const key_case cases[] = {
+        // The octave mapping and the left frequency play no part.
+        {{"-e", "10,1"}, '+', header + tone_line(10, 1) + added(11) + tone_line(11, 180)},
+        {{"-l", "500", "440,1"}, '-', header + tone_line(440, 1) + added(439) + tone_line(439, 180)},
+        // Below 0 Hz, with no limit applied.
+        {{"0.5,1"}, '-', header + tone_line(0.5, 1) + added(-0.5) + tone_line(-0.5, 180)},
+    };
+    for (const auto& c : cases) {
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.keys.script = {{t0 + 500, c.code}};
+        run_result r = run(sim, c.args);
+        EXPECT_EQ(r.status, 0) << c.args[0];
+        EXPECT_EQ(r.out, c.expected) << c.args[0];
+        ASSERT_EQ(sim.audio.outputs.size(), 2u) << c.args[0];
+        EXPECT_GE(sim.audio.outputs[1].frames_played, 180 * frames_per_second) << c.args[0];
+    }
+}
+
+TEST(keys_run, tone_added_during_the_steady_part_follows_the_pulsed_part) {
+    sim_platform sim;
+    sim.audio.record_samples = false;
+    sim.keys.script = {{t0 + 500, '+'}};
+    run_result r = run(sim, {"-p", "10,1", "440,2", "550,1"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, header + tone_line(440, 2) + added(441) + tone_line(441, 180) + tone_line(550, 1));
+    // 440 steady, 440 pulsed, 441 steady part of 179 s and pulsed 1 s, 550 pulsed.
+    ASSERT_EQ(sim.audio.outputs.size(), 5u);
+    EXPECT_GE(sim.audio.outputs[2].frames_played, 179 * frames_per_second);
+}
+
 TEST(keys_run, back_on_the_first_entry_replays_it_without_a_line) {
     sim_platform sim;
     sim.keys.script = {{t0 + 500, 'b'}};
