@@ -1,4 +1,5 @@
 #include "platform/alsa_input.h"
+#include "platform/alsa_thread.h"
 
 #include <alsa/asoundlib.h>
 
@@ -47,7 +48,7 @@ public:
         recorded_.store(0);
         stopping_.store(false);
         try {
-            reader_ = std::thread(&alsa_input::read_into_block, this);
+            reader_ = start_device_thread(&alsa_input::read_into_block, this);
         } catch (const std::system_error& failure) {
             snd_pcm_drop(pcm_);
             block_ = {};

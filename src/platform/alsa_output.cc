@@ -1,4 +1,5 @@
 #include "platform/alsa_output.h"
+#include "platform/alsa_thread.h"
 
 #include <alsa/asoundlib.h>
 
@@ -71,7 +72,7 @@ public:
         if (!feeder_.joinable()) {
             stopping_.store(false);
             try {
-                feeder_ = std::thread(&alsa_output::feed, this);
+                feeder_ = start_device_thread(&alsa_output::feed, this);
             } catch (const std::system_error& error) {
                 hand_back_all();
                 return -error.code().value();
