@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "support/expected_text.h"
+
 extern char** environ;
 
 namespace {
@@ -82,18 +84,7 @@ std::string without_probe_warning(std::string err) {
     return err;
 }
 
-const char* usage_bytes =
-    "tonquel:\n\tVersion: 1.13\n"
-    "\tWritten by the tonquel developers; free to use, study and share.\n"
-    "\tReport problems on the tonquel issue tracker.\n"
-    "Usage: tonquel -g\n"
-    "       tonquel [X] -f frequency_file [frequency_file [...]]\n"
-    "       tonquel [X] -s sweep_start,sweep_end,sweep_increment,sweep_duration\n"
-    "       tonquel [X] frequency,duration [frequency,duration [...]]\n"
-    " where [X] is:\n"
-    "       [[-b bracket] ...] [[-o offset] ...] [-v[lr] volume] [-V] [-r] [-S|-T]\n"
-    "       [[-e]|[-l frequency]|[-l=r]|[-P angle]] [-m MOR_output_file]\n"
-    "       [-p pulse_frequency[,pulse_duration]]\n";
+const std::string usage_bytes = tq_test::version_block + tq_test::usage_text;
 
 TEST_F(binary, usage_text_bytes_and_status_2) {
     auto result = run({});

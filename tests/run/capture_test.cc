@@ -19,48 +19,18 @@
 
 #include "cli/run.h"
 #include "platform/sim/sim_platform.h"
+#include "support/run_harness.h"
 
 namespace {
 
 constexpr int64_t t0 = sim_platform::start_ms;
 
-struct run_result {
-    int status;
-    std::string out;
-    std::string err;
-};
+using run_result = tq_test::run_output;
+using tq_test::run;
 
-run_result run(sim_platform& sim, std::vector<std::string> args) {
-    args.insert(args.begin(), "tonquel");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    char* out_text = nullptr;
-    char* err_text = nullptr;
-    size_t out_size = 0;
-    size_t err_size = 0;
-    FILE* out = open_memstream(&out_text, &out_size);
-    FILE* err = open_memstream(&err_text, &err_size);
-    int status = run_tonquel(static_cast<int>(args.size()), argv.data(), sim.services(), out, err);
-    fclose(out);
-    fclose(err);
-    run_result result{status, std::string(out_text, out_size), std::string(err_text, err_size)};
-    free(out_text);
-    free(err_text);
-    return result;
-}
-
-// Each test runs in a directory of its own, as -m creates its file at once.
 class capture_run : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tonquel_capture_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        char* cwd = getcwd(nullptr, 0);
-        previous_ = cwd;
-        free(cwd);
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
         // A signal that differs on every frame and between the channels.
         sim.audio.input_signal = [](int64_t ms) {
             int64_t rel = ms - t0;
@@ -68,18 +38,7 @@ protected:
                                                static_cast<int16_t>(-(rel % 977))};
         };
     }
-    void TearDown() override {
-        ASSERT_EQ(chdir(previous_.c_str()), 0);
-        std::string command = "rm -rf '" + dir_ + "'";
-        EXPECT_EQ(system(command.c_str()), 0);
-    }
-
-    static std::string read(const char* name) {
-        std::ifstream in(name, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    static std::string read(const char* name) { return tq_test::read_file(name); }
 
     // The lines of one tone's block: frames 0.. of the signal from the
     // moment the capture started.
@@ -98,11 +57,9 @@ protected:
         return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
     }
 
+    // Each test runs in a directory of its own, as -m creates its file at once.
+    tq_test::temp_dir dir_;
     sim_platform sim;
-
-private:
-    std::string dir_;
-    std::string previous_;
 };
 
 TEST_F(capture_run, three_second_tone_writes_three_thousand_frames) {

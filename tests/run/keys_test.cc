@@ -13,65 +13,16 @@
 
 #include "cli/run.h"
 #include "platform/sim/sim_platform.h"
+#include "support/run_harness.h"
 
 namespace {
 
 constexpr int64_t t0 = sim_platform::start_ms;
 constexpr uint64_t frames_per_second = 44100;
 
-struct run_result {
-    int status;
-    std::string out;
-    std::string err;
-};
+using run_result = tq_test::run_output;
+using tq_test::run;
 
-run_result run(sim_platform& sim, std::vector<std::string> args) {
-    args.insert(args.begin(), "tonquel");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    char* out_text = nullptr;
-    char* err_text = nullptr;
-    size_t out_size = 0;
-    size_t err_size = 0;
-    FILE* out = open_memstream(&out_text, &out_size);
-    FILE* err = open_memstream(&err_text, &err_size);
-    int status = run_tonquel(static_cast<int>(args.size()), argv.data(), sim.services(), out, err);
-    fclose(out);
-    fclose(err);
-    run_result result{status, std::string(out_text, out_size), std::string(err_text, err_size)};
-    free(out_text);
-    free(err_text);
-    return result;
-}
-
-// A scratch directory that the test runs in, for the files a run reads.
-class scratch_dir {
-public:
-    scratch_dir() {
-        char pattern[] = "/tmp/tonquel_keys_XXXXXX";
-        path_ = mkdtemp(pattern);
-        char* cwd = getcwd(nullptr, 0);
-        previous_ = cwd;
-        free(cwd);
-        if (chdir(path_.c_str()) != 0) ADD_FAILURE() << "chdir " << path_;
-    }
-    ~scratch_dir() {
-        if (chdir(previous_.c_str()) != 0) ADD_FAILURE() << "chdir back";
-        std::string command = "rm -rf '" + path_ + "'";
-        if (system(command.c_str()) != 0) ADD_FAILURE() << command;
-    }
-    static void write(const char* name, const char* text) {
-        FILE* f = fopen(name, "w");
-        ASSERT_NE(f, nullptr);
-        fputs(text, f);
-        fclose(f);
-    }
-
-private:
-    std::string path_;
-    std::string previous_;
-};
 
 std::string added(double f) {
     char line[64];
@@ -220,8 +171,8 @@ TEST(keys_run, back_on_the_first_entry_replays_it_without_a_line) {
 }
 
 TEST(keys_run, back_on_the_third_entry_walks_over_the_comment) {
-    scratch_dir dir;
-    scratch_dir::write("tones", "440,2\n# c\n550,2\n660,2\n");
+    tq_test::temp_dir dir;
+    tq_test::write_file("tones", "440,2\n# c\n550,2\n660,2\n");
     sim_platform sim;
     sim.audio.record_samples = false;
     // 440 plays from t0 to t0 + 3000; 550 from there.
@@ -235,8 +186,8 @@ TEST(keys_run, back_on_the_third_entry_walks_over_the_comment) {
 }
 
 TEST(keys_run, back_with_only_comments_before_resumes_at_the_first_entry) {
-    scratch_dir dir;
-    scratch_dir::write("tones", "# c\n440,2\n");
+    tq_test::temp_dir dir;
+    tq_test::write_file("tones", "# c\n440,2\n");
     sim_platform sim;
     sim.keys.script = {{t0 + 500, 'b'}};
     run_result r = run(sim, {"-f", "tones"});

@@ -12,6 +12,7 @@
 #include "cli/settings.h"
 #include "engine/render.h"
 #include "platform/sim/sim_platform.h"
+#include "support/run_harness.h"
 
 namespace {
 
@@ -19,31 +20,8 @@ constexpr uint64_t frames_per_second = 44100;
 // One poll step of 50 ms beyond the last whole second.
 constexpr uint64_t poll_slack_frames = frames_per_second / 20;
 
-struct run_result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-run_result run(sim_platform& sim, std::vector<std::string> args) {
-    args.insert(args.begin(), "tonquel");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    char* out_text = nullptr;
-    char* err_text = nullptr;
-    size_t out_size = 0;
-    size_t err_size = 0;
-    FILE* out = open_memstream(&out_text, &out_size);
-    FILE* err = open_memstream(&err_text, &err_size);
-    int status = run_tonquel(static_cast<int>(args.size()), argv.data(), sim.services(), out, err);
-    fclose(out);
-    fclose(err);
-    run_result result{status, std::string(out_text, out_size), std::string(err_text, err_size)};
-    free(out_text);
-    free(err_text);
-    return result;
-}
+using run_result = tq_test::run_output;
+using tq_test::run;
 
 // The frames render_buffer gives for a tone under the settings the run left
 // behind, as many whole buffers as cover count frames.

@@ -9,6 +9,7 @@
 #include "cli/settings.h"
 #include "schedule/admission.h"
 #include "schedule/fdt.h"
+#include "support/expected_text.h"
 #include "support/run_harness.h"
 
 using tq_test::run;
@@ -22,20 +23,8 @@ const bool utc = [] {
     return true;
 }();
 
-const std::string version_block =
-    "tonquel:\n\tVersion: 1.13\n"
-    "\tWritten by the tonquel developers; free to use, study and share.\n"
-    "\tReport problems on the tonquel issue tracker.\n";
-
-const std::string usage_text =
-    "Usage: tonquel -g\n"
-    "       tonquel [X] -f frequency_file [frequency_file [...]]\n"
-    "       tonquel [X] -s sweep_start,sweep_end,sweep_increment,sweep_duration\n"
-    "       tonquel [X] frequency,duration [frequency,duration [...]]\n"
-    " where [X] is:\n"
-    "       [[-b bracket] ...] [[-o offset] ...] [-v[lr] volume] [-V] [-r] [-S|-T]\n"
-    "       [[-e]|[-l frequency]|[-l=r]|[-P angle]] [-m MOR_output_file]\n"
-    "       [-p pulse_frequency[,pulse_duration]]\n";
+using tq_test::usage_text;
+using tq_test::version_block;
 
 // A tone of negative duration is admitted and logged but never sounds.
 const std::string silent_pair = "440,-1";
