@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -66,7 +67,7 @@ void fdt_insert(double frequency, int duration, const char* text, int index) {
             fdt_free();  // the old array is still whole
             fdt_out_of_memory();
         }
-        memset(grown + fdt_capacity, 0, growth_step * sizeof(fdt_entry));
+        std::fill_n(grown + fdt_capacity, growth_step, fdt_entry{});
         fdt = grown;
         fdt_capacity = capacity;
     }
