@@ -148,7 +148,6 @@ std::string sim_wave_audio::error_text(wave_error code) {
 }
 
 int sim_key_source::poll_key() {
-    ++polls;
     int64_t now = owner_.now_ms();
     if (read_fails_at_ms >= 0 && now >= read_fails_at_ms) return key_read_failed;
     if (next_ >= script.size() || script[next_].at_ms > now) return key_none;

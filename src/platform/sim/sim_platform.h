@@ -90,7 +90,6 @@ public:
     std::vector<sim_key> script;  // in time order
     int64_t read_fails_at_ms = -1;
     int restores = 0;
-    int polls = 0;
 
 private:
     sim_platform& owner_;
