@@ -17,21 +17,21 @@ namespace {
 constexpr auto chosen = chooser_result::outcome::chosen;
 constexpr auto cancelled = chooser_result::outcome::cancelled;
 
-TEST(ParseTerminalSelection, NumbersSeparatedByBlanksOrCommasInTypedOrder) {
+TEST(parse_terminal_selection, numbers_separated_by_blanks_or_commas_in_typed_order) {
     EXPECT_THAT(parse_terminal_selection("3 1", 3).chosen, ElementsAre(2, 0));
     EXPECT_THAT(parse_terminal_selection("2,3", 3).chosen, ElementsAre(1, 2));
     EXPECT_THAT(parse_terminal_selection(" ,2 ,, 1\t3,\r", 3).chosen, ElementsAre(1, 0, 2));
     EXPECT_THAT(parse_terminal_selection("2 2 1 2", 3).chosen, ElementsAre(1, 0));
 }
 
-TEST(ParseTerminalSelection, WordsThatNameNoFileAreRejected) {
+TEST(parse_terminal_selection, words_that_name_no_file_are_rejected) {
     const terminal_selection selection =
         parse_terminal_selection("0 4 -1 1.5 x 2 99999999999999999999999 +1", 3);
     EXPECT_THAT(selection.chosen, ElementsAre(1));
     EXPECT_THAT(selection.rejected, ElementsAre("0", "4", "-1", "1.5", "x", "99999999999999999999999", "+1"));
 }
 
-TEST(ParseTerminalSelection, NothingTypedChoosesNothing) {
+TEST(parse_terminal_selection, nothing_typed_chooses_nothing) {
     EXPECT_THAT(parse_terminal_selection("", 3).chosen, IsEmpty());
     EXPECT_THAT(parse_terminal_selection("  , ", 3).chosen, IsEmpty());
     EXPECT_THAT(parse_terminal_selection("1", 0).chosen, IsEmpty());

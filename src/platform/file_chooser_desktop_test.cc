@@ -55,7 +55,7 @@ chooser_result choose_with_path(const scratch_folder& scratch, const std::string
     return run_chooser(environment, "Select Frequency Files", initial_dir, no_input, messages);
 }
 
-TEST(DialogChooser, ZenityGetsItsArgumentsAndItsPathsAreShaped) {
+TEST(dialog_chooser, zenity_gets_its_arguments_and_its_paths_are_shaped) {
     scratch_folder scratch;
     ASSERT_FALSE(scratch.path.empty());
     stand_in(scratch, "zenity", "/t/DATA/a.txt\n/t/DATA/low tones.txt\n", 0);
@@ -69,7 +69,7 @@ TEST(DialogChooser, ZenityGetsItsArgumentsAndItsPathsAreShaped) {
                             "--filename=" + scratch.path + "/DATA/", "--separator=\n"));
 }
 
-TEST(DialogChooser, KdialogServesWhenZenityIsNotOnPath) {
+TEST(dialog_chooser, kdialog_serves_when_zenity_is_not_on_path) {
     scratch_folder scratch;
     ASSERT_FALSE(scratch.path.empty());
     stand_in(scratch, "kdialog", "/t/DATA/only one.txt\n", 0);
@@ -82,7 +82,7 @@ TEST(DialogChooser, KdialogServesWhenZenityIsNotOnPath) {
                             "--getopenfilename", scratch.path + "/DATA"));
 }
 
-TEST(DialogChooser, RelativeStartFolderIsMadeAbsolute) {
+TEST(dialog_chooser, relative_start_folder_is_made_absolute) {
     scratch_folder scratch;
     ASSERT_FALSE(scratch.path.empty());
     stand_in(scratch, "zenity", "/t/a.txt\n", 0);
@@ -92,7 +92,7 @@ TEST(DialogChooser, RelativeStartFolderIsMadeAbsolute) {
     EXPECT_EQ(arguments[3], "--filename=" + std::filesystem::current_path().string() + "/DATA/");
 }
 
-TEST(DialogChooser, CancelFailureOrNoAnswerIsACancel) {
+TEST(dialog_chooser, cancel_failure_or_no_answer_is_a_cancel) {
     scratch_folder scratch;
     ASSERT_FALSE(scratch.path.empty());
     stand_in(scratch, "zenity", "", 1);
@@ -109,7 +109,7 @@ TEST(DialogChooser, CancelFailureOrNoAnswerIsACancel) {
     EXPECT_EQ(choose_with_path(scratch, "DATA").status, cancelled);
 }
 
-TEST(DialogChooser, NoDialogAndNoTerminalIsACancel) {
+TEST(dialog_chooser, no_dialog_and_no_terminal_is_a_cancel) {
     scratch_folder scratch;
     ASSERT_FALSE(scratch.path.empty());
     const chooser_result result = choose_with_path(scratch, "DATA");
@@ -117,7 +117,7 @@ TEST(DialogChooser, NoDialogAndNoTerminalIsACancel) {
     EXPECT_THAT(result.strings, IsEmpty());
 }
 
-TEST(FindProgram, SearchesTheListInOrderForExecutableFiles) {
+TEST(find_program, searches_the_list_in_order_for_executable_files) {
     scratch_folder scratch;
     ASSERT_FALSE(scratch.path.empty());
     scratch.write("one/tool", "not executable");
@@ -132,7 +132,7 @@ TEST(FindProgram, SearchesTheListInOrderForExecutableFiles) {
     EXPECT_EQ(find_program(real, ""), real);
 }
 
-TEST(RunProgram, CollectsAllOutputAndTheExitStatus) {
+TEST(run_program, collects_all_output_and_the_exit_status) {
     // More than a pipe holds at once, so the output must be read as it comes.
     const program_run run = run_program("/bin/sh", {"sh", "-c", "head -c 300000 /dev/zero | tr '\\0' x; exit 3"});
     EXPECT_EQ(run.status, program_run::outcome::exited);
@@ -140,14 +140,14 @@ TEST(RunProgram, CollectsAllOutputAndTheExitStatus) {
     EXPECT_EQ(run.output, std::string(300000, 'x'));
 }
 
-TEST(RunProgram, ArgumentsPassUnsplitAndStandardInputIsEmpty) {
+TEST(run_program, arguments_pass_unsplit_and_standard_input_is_empty) {
     const program_run run =
         run_program("/bin/sh", {"sh", "-c", "printf '[%s]' \"$1\" \"$2\"; cat", "sh", "a b;$HOME", "x\ny"});
     EXPECT_EQ(run.status, program_run::outcome::exited);
     EXPECT_EQ(run.output, "[a b;$HOME][x\ny]");
 }
 
-TEST(RunProgram, MissingOrKilledProgramIsReported) {
+TEST(run_program, missing_or_killed_program_is_reported) {
     EXPECT_EQ(run_program("/nonexistent/zenity", {"zenity"}).status, program_run::outcome::not_started);
     EXPECT_EQ(run_program("/bin/sh", {"sh", "-c", "kill -9 $$"}).status, program_run::outcome::killed);
 }
@@ -155,7 +155,7 @@ TEST(RunProgram, MissingOrKilledProgramIsReported) {
 volatile sig_atomic_t alarms = 0;
 void count_alarm(int) { alarms = alarms + 1; }
 
-TEST(RunProgram, AnInterruptedWaitKillsAndReapsTheChild) {
+TEST(run_program, an_interrupted_wait_kills_and_reaps_the_child) {
     scratch_folder scratch;
     ASSERT_FALSE(scratch.path.empty());
     const std::string sleeper =

@@ -60,7 +60,7 @@ std::vector<int16_t> marked_block(int16_t mark, uint32_t frames) {
     return samples;
 }
 
-TEST(AlsaErrorText, NamesAlsaAndSystemCodes) {
+TEST(alsa_error_text, names_alsa_and_system_codes) {
     auto audio = audio_on("null", "null");
     EXPECT_EQ(audio->error_text(-EPIPE), std::strerror(EPIPE));
     EXPECT_EQ(audio->error_text(-ENODEV), std::strerror(ENODEV));
@@ -68,7 +68,7 @@ TEST(AlsaErrorText, NamesAlsaAndSystemCodes) {
     EXPECT_NE(audio->error_text(12345).find("12345"), std::string::npos);
 }
 
-TEST(AlsaMissingDevice, ProbeFailsAndOpensReturnErrors) {
+TEST(alsa_missing_device, probe_fails_and_opens_return_errors) {
     auto audio = audio_on("tonquel_no_such_pcm", "tonquel_no_such_pcm");
     const wave_probe_result probe = audio->probe();
     EXPECT_FALSE(probe.output_ok);
@@ -85,13 +85,13 @@ TEST(AlsaMissingDevice, ProbeFailsAndOpensReturnErrors) {
     EXPECT_EQ(input, nullptr);
 }
 
-TEST(AlsaProbe, NullDeviceTakesBothFormats) {
+TEST(alsa_probe, null_device_takes_both_formats) {
     const wave_probe_result probe = audio_on("null", "null")->probe();
     EXPECT_TRUE(probe.output_ok);
     EXPECT_TRUE(probe.input_ok);
 }
 
-class AlsaOutputToFile : public testing::Test {
+class alsa_output_to_file : public testing::Test {
 protected:
     void SetUp() override {
         path_ = temp_path("tonquel_alsa_output_");
@@ -111,7 +111,7 @@ protected:
     std::unique_ptr<wave_output> output_;
 };
 
-TEST_F(AlsaOutputToFile, BlocksPlayWholeInOrderAndComeBackDone) {
+TEST_F(alsa_output_to_file, blocks_play_whole_in_order_and_come_back_done) {
     std::vector<int16_t> a = marked_block(1, second_of_frames);
     std::vector<int16_t> b = marked_block(2, second_of_frames);
     const pcm_block block_a{a.data(), second_of_frames};
@@ -143,7 +143,7 @@ TEST_F(AlsaOutputToFile, BlocksPlayWholeInOrderAndComeBackDone) {
     EXPECT_TRUE(std::equal(played.begin(), played.end(), expected.begin()));
 }
 
-TEST_F(AlsaOutputToFile, ResetHandsBackEveryBlockAndWritingGoesOn) {
+TEST_F(alsa_output_to_file, reset_hands_back_every_block_and_writing_goes_on) {
     std::vector<int16_t> a = marked_block(1, second_of_frames);
     std::vector<int16_t> b = marked_block(2, second_of_frames);
     const pcm_block block_a{a.data(), second_of_frames};
@@ -160,7 +160,7 @@ TEST_F(AlsaOutputToFile, ResetHandsBackEveryBlockAndWritingGoesOn) {
     output_->reset();  // a second reset is harmless
 }
 
-TEST(AlsaOutput, EmptyBlockIsAcceptedAndDone) {
+TEST(alsa_output, empty_block_is_accepted_and_done) {
     std::unique_ptr<wave_output> output;
     ASSERT_EQ(audio_on("null", "null")->open_output(output), 0);
     int16_t sample = 0;
@@ -170,13 +170,13 @@ TEST(AlsaOutput, EmptyBlockIsAcceptedAndDone) {
     EXPECT_EQ(output->write(pcm_block{}), 0);
 }
 
-class AlsaInputFromNull : public testing::Test {
+class alsa_input_from_null : public testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(audio_on("null", "null")->open_input(input_), 0); }
     std::unique_ptr<wave_input> input_;
 };
 
-TEST_F(AlsaInputFromNull, RecordsUntilTheBlockIsFullAndNoFurther) {
+TEST_F(alsa_input_from_null, records_until_the_block_is_full_and_no_further) {
     constexpr uint32_t frames = 300;
     constexpr int16_t untouched = 0x5a5a;
     // A guard stretch behind the block shows any write past its end. (The
@@ -191,7 +191,7 @@ TEST_F(AlsaInputFromNull, RecordsUntilTheBlockIsFullAndNoFurther) {
     EXPECT_EQ(input_->stop(), frames) << "a second stop keeps the count";
 }
 
-TEST_F(AlsaInputFromNull, ResetForgetsTheBlockAndStartWorksAgain) {
+TEST_F(alsa_input_from_null, reset_forgets_the_block_and_start_works_again) {
     std::vector<int16_t> buffer(2 * 200, 1);
     ASSERT_EQ(input_->start(pcm_block{buffer.data(), 200}), 0);
     input_->reset();
@@ -202,7 +202,7 @@ TEST_F(AlsaInputFromNull, ResetForgetsTheBlockAndStartWorksAgain) {
     EXPECT_EQ(input_->stop(), 200u);
 }
 
-TEST_F(AlsaInputFromNull, EmptyBlockRecordsNothing) {
+TEST_F(alsa_input_from_null, empty_block_records_nothing) {
     EXPECT_EQ(input_->start(pcm_block{}), 0);
     EXPECT_EQ(input_->stop(), 0u);
 }
