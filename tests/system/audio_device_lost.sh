@@ -10,17 +10,7 @@ sleep 2
 kill "$PULSE_PID"
 wait "$PULSE_PID" 2>/dev/null
 PULSE_PID=
-waited=0
-while kill -0 "$player" 2>/dev/null && [ $waited -lt 50 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-done
-if kill -0 "$player" 2>/dev/null; then
-    kill -9 "$player"
-    fail "still running 5 s after the server went away"
-fi
-wait "$player"
-status=$?
+expect_exit "$player" 5 "the server went away"
 cat "$AUDIO_WORK/stderr"
 [ $status -eq 1 ] || fail "exit status $status after losing the server, expected 1"
 grep -q '^tonquel: waveOut: .' "$AUDIO_WORK/stderr" || fail "no waveOut error message"

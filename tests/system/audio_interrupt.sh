@@ -8,17 +8,7 @@ audio_record_start "$AUDIO_WORK/out.raw"
 player=$!
 sleep 3
 kill -INT "$player"
-waited=0
-while kill -0 "$player" 2>/dev/null && [ $waited -lt 20 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-done
-if kill -0 "$player" 2>/dev/null; then
-    kill -9 "$player"
-    fail "still running 2 s after Ctrl-C"
-fi
-wait "$player"
-status=$?
+expect_exit "$player" 2 "Ctrl-C"
 audio_record_stop
 [ $status -eq 0 ] || fail "exit status $status after Ctrl-C: $(cat "$AUDIO_WORK/stderr")"
 

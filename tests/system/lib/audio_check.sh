@@ -29,6 +29,23 @@ expect_range() {
     fi
 }
 
+# expect_exit PID SECONDS WHAT: waits for the process to end by itself and
+# leaves its exit status in $status; fails (after killing it) if it is still
+# running SECONDS later.
+expect_exit() {
+    local pid=$1 tenths=$(($2 * 10)) waited=0
+    while kill -0 "$pid" 2>/dev/null && [ $waited -lt $tenths ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -9 "$pid"
+        fail "still running $2 s after $3"
+    fi
+    wait "$pid"
+    status=$?
+}
+
 audio_cleanup() {
     audio_record_stop
     pulse_stop
