@@ -1,4 +1,5 @@
 #include "platform/alsa_output.h"
+#include "platform/alsa_probe.h"
 #include "platform/alsa_thread.h"
 
 #include <alsa/asoundlib.h>
@@ -197,16 +198,8 @@ private:
 
 wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device) {
     snd_pcm_t* pcm = nullptr;
-    int error = snd_pcm_open(&pcm, device_name, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (error < 0) {
-        return error;
-    }
-    error = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED,
-                               output_channels, output_rate, 1, ring_latency_us);
-    if (error < 0) {
-        snd_pcm_close(pcm);
-        return error;
-    }
+    wave_error error = open_alsa_pcm(device_name, alsa_direction::playback, output_channels, output_rate, ring_latency_us, pcm);
+    if (error != 0) return error;
     device = std::make_unique<alsa_output>(pcm);
     return 0;
 }

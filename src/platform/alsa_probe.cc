@@ -43,3 +43,18 @@ std::string alsa_error_text(wave_error code) {
     }
     return "unknown audio error " + std::to_string(code);
 }
+
+wave_error open_alsa_pcm(const char* device_name, alsa_direction direction, unsigned channels, unsigned rate,
+                         unsigned latency_us, snd_pcm_t*& pcm) {
+    snd_pcm_stream_t stream =
+        direction == alsa_direction::playback ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE;
+    int error = snd_pcm_open(&pcm, device_name, stream, SND_PCM_NONBLOCK);
+    if (error < 0) return error;
+    error = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, channels, rate, 1,
+                               latency_us);
+    if (error < 0) {
+        snd_pcm_close(pcm);
+        pcm = nullptr;
+    }
+    return error < 0 ? error : 0;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <alsa/asoundlib.h>
+
 #include <string>
 
 #include "platform/wave_audio.h"
@@ -16,3 +18,8 @@ bool alsa_device_accepts(const char* device_name, alsa_direction direction, unsi
 void silence_alsa_errors();
 
 std::string alsa_error_text(wave_error code);
+
+// Opens the named PCM non-blocking in interleaved S16_LE with the given
+// channels, rate and ring latency. 0 and the handle, or an ALSA error code.
+wave_error open_alsa_pcm(const char* device_name, alsa_direction direction, unsigned channels, unsigned rate,
+                         unsigned latency_us, snd_pcm_t*& pcm);
