@@ -16,7 +16,7 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
 # can reach, including the exits that unwind through run_tonquel's types.
 mapfile -t sources < <(cd "$root" && find src/cli src/schedule src/engine src/log -name '*.cc' \
     ! -name '*_test.cc' ! -name '*_fuzz.cc' ! -name '*_bench.cc' | sort)
-sources+=(src/platform/sim/sim_platform.cc)
+sources+=(src/platform/sim/sim_platform.cc src/platform/linux/os_posix.cc)
 
 objects=()
 for source in "${sources[@]}"; do

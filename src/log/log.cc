@@ -1,8 +1,5 @@
 #include "log/log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -10,6 +7,7 @@
 
 #include "cli/exit.h"
 #include "cli/run.h"
+#include "platform/os.h"
 
 FILE* out_stream = stdout;
 FILE* err_stream = stderr;
@@ -27,22 +25,6 @@ void write_to_both(FILE* stream, const char* marker, const char* format, va_list
         vfprintf(session_file, format, copy);
     }
     va_end(copy);
-}
-
-// Creates the file only if the name is free: a file or link that appeared
-// since the name was formed is never truncated or followed.
-FILE* create_exclusive(const char* path, int& error) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = errno;
-        return nullptr;
-    }
-    FILE* file = fdopen(fd, "w");
-    if (file == nullptr) {
-        error = errno;
-        close(fd);
-    }
-    return file;
 }
 
 }  // namespace
@@ -67,14 +49,11 @@ void report_open_failure(const char* path, int err) {
 
 void open_session_file() {
     for (;;) {
-        tzset();
-        time_t now = static_cast<time_t>(current_platform->clock.now_seconds());
-        tm local{};
-        localtime_r(&now, &local);
+        std::tm local = local_time(current_platform->clock.now_seconds());
         strftime(session_path, sizeof session_path, "session_%Y%m%d_%H%M%S", &local);
 
         int error = 0;
-        session_file = create_exclusive(session_path, error);
+        session_file = create_new_file(session_path, error);
         if (session_file != nullptr) break;
         if (error != EEXIST) {
             report_open_failure(session_path, error);

@@ -81,14 +81,11 @@ TEST_F(admission, sums_are_not_tested) {
 }
 
 TEST_F(admission, session_file_gets_warnings_behind_a_hash) {
-    char* text = nullptr;
-    size_t size = 0;
-    session_file = open_memstream(&text, &size);
+    tq_test::captured_stream session;
+    session_file = session.file();
     finish_offsets();
     add_frequency(30000, 10);
-    fclose(session_file);
     session_file = nullptr;
-    EXPECT_EQ(std::string(text, size), "#tonquel: frequency 30000 > maximum of 20000: ignored\n");
+    EXPECT_EQ(session.text(), "#tonquel: frequency 30000 > maximum of 20000: ignored\n");
     EXPECT_EQ(err(), "tonquel: frequency 30000 > maximum of 20000: ignored\n");
-    free(text);
 }

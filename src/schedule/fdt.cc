@@ -1,7 +1,5 @@
 #include "schedule/fdt.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -9,6 +7,7 @@
 
 #include "cli/exit.h"
 #include "log/log.h"
+#include "platform/os.h"
 
 fdt_entry* fdt = nullptr;
 uint32_t num_fdt = 0;
@@ -26,11 +25,8 @@ constexpr uint32_t growth_step = 1000;
 uint32_t capacity_limit() {
     static uint32_t limit = [] {
         uint64_t entries = INT32_MAX - growth_step;
-        long pages = sysconf(_SC_PHYS_PAGES);
-        long page_size = sysconf(_SC_PAGE_SIZE);
-        if (pages > 0 && page_size > 0) {
-            uint64_t half_memory = static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size) / 2;
-            uint64_t fit = half_memory / sizeof(fdt_entry);
+        if (uint64_t memory = physical_memory_bytes(); memory > 0) {
+            uint64_t fit = memory / 2 / sizeof(fdt_entry);
             if (fit < entries) entries = fit;
         }
         return static_cast<uint32_t>(entries);

@@ -11,8 +11,8 @@ class frequency_files : public schedule_test {
 protected:
     void SetUp() override {
         schedule_test::SetUp();
-        char pattern[] = "/tmp/tonquel-ff.XXXXXX";
-        dir_ = mkdtemp(pattern);
+        dir_ = tq_test::unique_temp_path("tonquel-ff").string();
+        std::filesystem::create_directory(dir_);
         finish_offsets();
     }
     void TearDown() override {
@@ -86,17 +86,14 @@ TEST_F(frequency_files, a_nul_in_a_line_fails_showing_the_text_before_it) {
 }
 
 TEST_F(frequency_files, unopenable_file_reports_on_standard_error_only) {
-    char* text = nullptr;
-    size_t size = 0;
-    session_file = open_memstream(&text, &size);
+    tq_test::captured_stream session;
+    session_file = session.file();
     std::string missing = dir_ + "/missing.txt";
     EXPECT_EQ(read_frequency_file(missing.c_str()), -1);
     EXPECT_EQ(read_frequency_file(dir_.c_str()), -1);  // a directory opens but cannot be read
     EXPECT_EQ(num_fdt, 0u);
-    fclose(session_file);
     session_file = nullptr;
-    EXPECT_EQ(size, 0u);
-    free(text);
+    EXPECT_EQ(session.text(), "");
     EXPECT_EQ(err(), "tonquel: " + missing + ": No such file or directory\ntonquel: " + dir_ + ": Is a directory\n");
 }
 

@@ -16,6 +16,7 @@
 #include "platform/sim/sim_platform.h"
 #include "schedule/admission.h"
 #include "schedule/fdt.h"
+#include "support/captured_stream.h"
 
 class schedule_test : public testing::Test {
 protected:
@@ -24,28 +25,16 @@ protected:
         settings = run_settings{};
         fdt_free();
         reset_offsets();
-        out_ = open_memstream(&out_text_, &out_size_);
-        err_ = open_memstream(&err_text_, &err_size_);
-        out_stream = out_;
-        err_stream = err_;
+        out_stream = out_.file();
+        err_stream = err_.file();
     }
     void TearDown() override {
         reset_log_state();
-        fclose(out_);
-        fclose(err_);
-        free(out_text_);
-        free(err_text_);
         fdt_free();
         current_platform = nullptr;
     }
-    std::string out() {
-        fflush(out_);
-        return std::string(out_text_, out_size_);
-    }
-    std::string err() {
-        fflush(err_);
-        return std::string(err_text_, err_size_);
-    }
+    std::string out() { return out_.text(); }
+    std::string err() { return err_.text(); }
     // The status the run would end with, or -1 when it goes on.
     template <typename F>
     int exit_status_of(F&& action) {
@@ -73,10 +62,6 @@ protected:
 
 private:
     sim_platform sim_;
-    FILE* out_ = nullptr;
-    FILE* err_ = nullptr;
-    char* out_text_ = nullptr;
-    char* err_text_ = nullptr;
-    size_t out_size_ = 0;
-    size_t err_size_ = 0;
+    tq_test::captured_stream out_;
+    tq_test::captured_stream err_;
 };

@@ -3,9 +3,6 @@
 // Whole runs of the program in-process on the simulated platform, with what
 // they wrote to standard output and standard error.
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +11,7 @@
 #include <vector>
 
 #include "cli/run.h"
+#include "support/captured_stream.h"
 #include "platform/sim/sim_platform.h"
 
 namespace tq_test {
@@ -31,19 +29,10 @@ inline run_output run(sim_platform& sim, const std::vector<std::string>& args) {
     for (auto& arg : storage) argv.push_back(arg.data());
     argv.push_back(nullptr);
 
-    char* out_text = nullptr;
-    char* err_text = nullptr;
-    size_t out_size = 0;
-    size_t err_size = 0;
-    FILE* out = open_memstream(&out_text, &out_size);
-    FILE* err = open_memstream(&err_text, &err_size);
-    int status = run_tonquel(static_cast<int>(storage.size()), argv.data(), sim.services(), out, err);
-    fclose(out);
-    fclose(err);
-    run_output result{status, std::string(out_text, out_size), std::string(err_text, err_size)};
-    free(out_text);
-    free(err_text);
-    return result;
+    captured_stream out;
+    captured_stream err;
+    int status = run_tonquel(static_cast<int>(storage.size()), argv.data(), sim.services(), out.file(), err.file());
+    return run_output{status, out.text(), err.text()};
 }
 
 inline run_output run(const std::vector<std::string>& args) {
@@ -55,8 +44,8 @@ inline run_output run(const std::vector<std::string>& args) {
 class temp_dir {
 public:
     temp_dir() {
-        char pattern[] = "/tmp/tonquel-test.XXXXXX";
-        path_ = mkdtemp(pattern);
+        path_ = unique_temp_path("tonquel-test").string();
+        std::filesystem::create_directory(path_);
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(path_);
     }

@@ -1,6 +1,6 @@
-#include "platform/alsa_output.h"
-#include "platform/alsa_probe.h"
-#include "platform/alsa_thread.h"
+#include "platform/linux/alsa_output.h"
+#include "platform/linux/alsa_probe.h"
+#include "platform/linux/alsa_thread.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,4 +1,4 @@
-#include "platform/alsa_probe.h"
+#include "platform/linux/alsa_probe.h"
 
 #include <alsa/asoundlib.h>
 

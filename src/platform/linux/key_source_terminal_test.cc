@@ -1,4 +1,4 @@
-#include "platform/key_source_terminal.h"
+#include "platform/linux/key_source_terminal.h"
 
 #include <atomic>
 #include <csignal>

@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/alsa_device_names.h"
+#include "platform/linux/alsa_device_names.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "platform/wave_audio_alsa.h"
+#include "platform/linux/wave_audio_alsa.h"
 
-#include "platform/alsa_device_names.h"
-#include "platform/alsa_input.h"
-#include "platform/alsa_output.h"
-#include "platform/alsa_probe.h"
+#include "platform/linux/alsa_device_names.h"
+#include "platform/linux/alsa_input.h"
+#include "platform/linux/alsa_output.h"
+#include "platform/linux/alsa_probe.h"
 
 #include <utility>
 

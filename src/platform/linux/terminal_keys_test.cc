@@ -1,4 +1,4 @@
-#include "platform/terminal_keys.h"
+#include "platform/linux/terminal_keys.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "platform/clock_posix.h"
+#include "platform/linux/clock_posix.h"
 
 #include <ctime>
 

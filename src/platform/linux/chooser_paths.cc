@@ -1,4 +1,4 @@
-#include "platform/chooser_paths.h"
+#include "platform/linux/chooser_paths.h"
 
 #include <cstddef>
 

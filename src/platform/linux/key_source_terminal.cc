@@ -1,4 +1,4 @@
-#include "platform/key_source_terminal.h"
+#include "platform/linux/key_source_terminal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -9,7 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/terminal_keys.h"
+#include "platform/linux/terminal_keys.h"
 
 namespace {
 

@@ -1,0 +1,25 @@
+#include "platform/native.h"
+
+#include "platform/linux/clock_posix.h"
+#include "platform/linux/file_chooser_desktop.h"
+#include "platform/linux/key_source_terminal.h"
+#include "platform/linux/wave_audio_alsa.h"
+
+namespace {
+
+// ALSA's default device, the terminal, zenity or kdialog, the POSIX clock.
+struct linux_platform final : native_platform {
+    posix_clock clock;
+    std::unique_ptr<wave_audio> audio = make_alsa_wave_audio();
+    std::unique_ptr<key_source> keys = make_terminal_key_source();
+    std::unique_ptr<file_chooser> chooser = make_desktop_file_chooser();
+    platform services_{clock, *audio, *keys, *chooser};
+
+    platform& services() override { return services_; }
+};
+
+}  // namespace
+
+std::unique_ptr<native_platform> make_native_platform() {
+    return std::make_unique<linux_platform>();
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+// The few operating-system calls that the core makes itself. Each system
+// has its own implementation, so that the core compiles unchanged on both.
+
+// Opens path for writing as a new text file, only if nothing of that name
+// exists yet: a file or link that appears after the name was chosen is
+// never truncated or followed. nullptr with error set otherwise (EEXIST
+// when the name is taken).
+FILE* create_new_file(const char* path, int& error);
+
+// The local broken-down time of a calendar second, with the time-zone
+// settings loaded afresh.
+std::tm local_time(int64_t seconds);
+
+// Bytes of physical memory; 0 when the system does not tell.
+uint64_t physical_memory_bytes();
+
+// Routes the interrupt signals to handler, which may only record them: Ctrl-C
+// everywhere, termination and hang-up where the system has them. A reader of
+// standard output that goes away does not kill the run either. Ctrl-Break
+// keeps its default action.
+void install_interrupt_handlers(void (*handler)(int));
+// Puts back what install_interrupt_handlers replaced.
+void remove_interrupt_handlers();
