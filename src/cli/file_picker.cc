@@ -11,6 +11,10 @@
 void pick_frequency_files() {
     chooser_result choice = current_platform->chooser.choose("Select Frequency Files", "DATA");
     check_interrupt();  // Ctrl-C while the dialog was up
+    if (choice.status == chooser_result::outcome::unsupported) {
+        fprintf(err_stream, "%s: -g: not supported on your old operating system\n", program_name);
+        plain_exit(1);
+    }
     if (choice.status != chooser_result::outcome::chosen || choice.strings.empty()) {
         fprintf(err_stream, "%s: ", program_name);
         fprintf(err_stream, choice.status == chooser_result::outcome::too_many ? "too many frequency files selected\n"

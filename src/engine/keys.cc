@@ -61,6 +61,10 @@ void pause(int64_t& start_second) {
 
 int poll_key() {
     int code = current_platform->keys.poll_key();
+    if (code == key_console_missing) {
+        log_err("%s: GetStdHandle() failed\n", program_name);
+        cleanup_and_exit(1);
+    }
     if (code == key_read_failed) {
         log_err("%s: ReadConsoleInput() failed\n", program_name);
         cleanup_and_exit(1);

@@ -6,7 +6,8 @@
 // What a multi-select file-open dialog hands back: one full path, or a
 // directory followed by the chosen names.
 struct chooser_result {
-    enum class outcome { chosen, cancelled, too_many };
+    // unsupported: the system is too old for the dialog.
+    enum class outcome { chosen, cancelled, too_many, unsupported };
     outcome status = outcome::cancelled;
     // One element: the full path of the single file chosen. Two or more: the
     // directory, then each chosen name in the dialog's order.

@@ -8,6 +8,8 @@
 constexpr int key_none = 0;
 // Reading the console failed after input was seen to be waiting.
 constexpr int key_read_failed = INT_MIN;
+// The console's input handle could not be had.
+constexpr int key_console_missing = INT_MIN + 1;
 
 struct key_source {
     virtual ~key_source() = default;

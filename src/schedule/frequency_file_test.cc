@@ -1,5 +1,7 @@
 #include "schedule/frequency_file.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -94,7 +96,8 @@ TEST_F(frequency_files, unopenable_file_reports_on_standard_error_only) {
     EXPECT_EQ(num_fdt, 0u);
     session_file = nullptr;
     EXPECT_EQ(session.text(), "");
-    EXPECT_EQ(err(), "tonquel: " + missing + ": No such file or directory\ntonquel: " + dir_ + ": Is a directory\n");
+    EXPECT_EQ(err(), "tonquel: " + missing + ": " + std::string(strerror(ENOENT)) + "\ntonquel: " + dir_ + ": " +
+                         std::string(strerror(tq_test::directory_open_error)) + "\n");
 }
 
 TEST_F(frequency_files, tone_lines_written_by_a_session_read_back_exactly) {

@@ -85,7 +85,7 @@ TEST_F(fuzz_regression, frequency_file_inputs_leave_a_playable_schedule) {
         reset_offsets();
         finish_offsets();
         int status = 0;
-        EXPECT_EQ(exit_status_of([&] { status = read_frequency_file(file.c_str()); }), -1);
+        EXPECT_EQ(exit_status_of([&] { status = read_frequency_file(file.string().c_str()); }), -1);
         EXPECT_TRUE(status == 0 || status == -1);
         expect_playable_schedule();
     }
@@ -96,7 +96,7 @@ TEST_F(fuzz_regression, saved_boundary_files_read_as_expected) {
     finish_offsets();
     auto read = [](const char* name) {
         fdt_free();
-        return read_frequency_file((regression_dir("frequency_file") / name).c_str());
+        return read_frequency_file((regression_dir("frequency_file") / name).string().c_str());
     };
     EXPECT_EQ(read("line_of_8191"), 0);
     EXPECT_EQ(num_fdt, 3u);

@@ -2,8 +2,6 @@
 // each tone, and how its failures end the run.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -197,17 +196,17 @@ TEST_F(capture_run, second_m_is_a_usage_error) {
     run_result r = run(sim, {"-m", "a.txt", "-m", "b.txt", "440,1"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read("a.txt"), "");
-    EXPECT_NE(access("b.txt", F_OK), 0);
+    EXPECT_FALSE(std::filesystem::exists("b.txt"));
 }
 
 TEST_F(capture_run, file_that_cannot_be_created_ends_the_run) {
     // Not empty, so that removing the old file cannot take it away.
-    ASSERT_EQ(mkdir("sub", 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory("sub"));
     std::ofstream("sub/x") << "x";
     const struct {
         const char* path;
         int error;
-    } cases[] = {{"missing/mor.txt", ENOENT}, {"sub", EISDIR}};
+    } cases[] = {{"missing/mor.txt", ENOENT}, {"sub", tq_test::directory_open_error}};
     for (const auto& c : cases) {
         sim_platform unused;
         run_result r = run(unused, {"-m", c.path, "440,1"});

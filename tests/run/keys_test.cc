@@ -303,6 +303,17 @@ TEST(keys_run, console_read_failure_ends_the_run) {
     EXPECT_GE(sim.keys.restores, 1);
 }
 
+TEST(keys_run, a_console_without_an_input_handle_ends_the_run_at_the_first_poll) {
+    sim_platform sim;
+    sim.keys.console_missing = true;
+    run_result r = run(sim, {"440,3"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tonquel: GetStdHandle() failed\n");
+    ASSERT_EQ(sim.audio.outputs.size(), 1u);
+    EXPECT_EQ(sim.audio.outputs[0].closed_ms, t0 + 50);
+    EXPECT_EQ(sim.audio.open_output_devices, 0);
+}
+
 TEST(keys_run, interrupt_during_a_tone_ends_the_run_with_status_zero) {
     sim_platform sim;
     sim.raise_signal_at(t0 + 1520, SIGINT);

@@ -19,7 +19,11 @@ namespace {
 
 // Session names come from local time: pin it.
 const bool utc = [] {
+#ifdef _WIN32
+    _putenv_s("TZ", "UTC");
+#else
     setenv("TZ", "UTC", 1);
+#endif
     return true;
 }();
 
@@ -246,7 +250,12 @@ TEST(interrupt, during_a_tone_ends_with_status_0_and_closes_everything) {
 }
 
 TEST(interrupt, terminate_and_hangup_act_like_the_interrupt) {
-    for (int signal_number : {SIGTERM, SIGHUP}) {
+#ifdef SIGHUP
+    const int signals[] = {SIGTERM, SIGHUP};
+#else
+    const int signals[] = {SIGTERM};
+#endif
+    for (int signal_number : signals) {
         sim_platform sim;
         sim.raise_signal_at(sim_platform::start_ms + 100, signal_number);
         auto result = run(sim, {"440,5", "550,5"});
@@ -285,7 +294,9 @@ TEST(session_file, a_taken_name_waits_and_takes_the_next_second) {
 
 TEST(session_file, a_dangling_link_with_the_name_is_never_followed) {
     tq_test::temp_dir dir;
-    ASSERT_EQ(symlink("target_that_must_not_appear", "session_20231114_221320"), 0);
+    std::error_code error;
+    std::filesystem::create_symlink("target_that_must_not_appear", "session_20231114_221320", error);
+    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
     auto result = run({"-r", silent_pair});
     EXPECT_EQ(result.status, 0);
     EXPECT_FALSE(std::filesystem::exists("target_that_must_not_appear"));
@@ -293,6 +304,9 @@ TEST(session_file, a_dangling_link_with_the_name_is_never_followed) {
 }
 
 TEST(session_file, cannot_be_created_ends_with_status_1) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows cannot remove the working directory";
+#endif
     tq_test::temp_dir dir;
     // A working directory that no longer exists refuses new files, even to root.
     std::filesystem::create_directory("gone");

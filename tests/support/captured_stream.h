@@ -5,6 +5,7 @@
 // memory stream, so that the same tests build for every system.
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,14 @@
 #include <string>
 
 namespace tq_test {
+
+// The error of opening a directory as a file for writing: Windows' C library
+// says access is denied.
+#ifdef _WIN32
+inline constexpr int directory_open_error = EACCES;
+#else
+inline constexpr int directory_open_error = EISDIR;
+#endif
 
 // A name in the temporary folder that nobody else uses.
 inline std::filesystem::path unique_temp_path(const std::string& stem) {

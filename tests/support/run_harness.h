@@ -62,8 +62,9 @@ private:
     std::filesystem::path previous_;
 };
 
+// As text: on Windows the line ends that text mode wrote come back as "\n".
 inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -77,7 +78,7 @@ inline void write_file(const std::string& path, const std::string& content) {
 inline std::vector<std::string> files_starting_with(const std::string& prefix) {
     std::vector<std::string> names;
     for (auto& entry : std::filesystem::directory_iterator("."))
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename());
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename().string());
     return names;
 }
 

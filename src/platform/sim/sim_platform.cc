@@ -149,6 +149,7 @@ std::string sim_wave_audio::error_text(wave_error code) {
 
 int sim_key_source::poll_key() {
     int64_t now = owner_.now_ms();
+    if (console_missing) return key_console_missing;
     if (read_fails_at_ms >= 0 && now >= read_fails_at_ms) return key_read_failed;
     if (next_ >= script.size() || script[next_].at_ms > now) return key_none;
     int code = script[next_].code;

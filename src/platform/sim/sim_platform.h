@@ -89,6 +89,7 @@ public:
 
     std::vector<sim_key> script;  // in time order
     int64_t read_fails_at_ms = -1;
+    bool console_missing = false;  // no input handle to be had
     int restores = 0;
 
 private:

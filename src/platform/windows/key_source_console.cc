@@ -1,0 +1,38 @@
+#include "platform/windows/key_source_console.h"
+
+#include "platform/windows/console_keys.h"
+
+namespace {
+
+// One peek or read never asks for more.
+constexpr DWORD batch_records = 128;
+
+class console_key_source final : public key_source {
+public:
+    int poll_key() override {
+        if (console_input_ == INVALID_HANDLE_VALUE) {
+            console_input_ = GetStdHandle(STD_INPUT_HANDLE);
+            if (console_input_ == INVALID_HANDLE_VALUE) return key_console_missing;
+        }
+        INPUT_RECORD records[batch_records];
+        DWORD count = 0;
+        // A failed peek is no key: standard input is redirected, and the
+        // schedule plays unattended.
+        if (!PeekConsoleInputA(console_input_, records, batch_records, &count) || count == 0) return key_none;
+        if (!ReadConsoleInputA(console_input_, records, batch_records, &count)) return key_read_failed;
+        std::optional<int> code = first_console_key(records, count);
+        if (!code) return key_none;  // releases, mouse, focus or size events only
+        // Whatever else is waiting goes with this batch.
+        FlushConsoleInputBuffer(console_input_);
+        return *code;
+    }
+
+private:
+    HANDLE console_input_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+std::unique_ptr<key_source> make_console_key_source() {
+    return std::make_unique<console_key_source>();
+}

@@ -1,0 +1,25 @@
+#include "platform/native.h"
+
+#include "platform/windows/clock_win32.h"
+#include "platform/windows/file_chooser_dialog.h"
+#include "platform/windows/key_source_console.h"
+#include "platform/windows/wave_audio_winmm.h"
+
+namespace {
+
+// WinMM's wave mapper, the console's input records, the common open dialog.
+struct windows_platform final : native_platform {
+    win32_clock clock;
+    std::unique_ptr<wave_audio> audio = make_winmm_wave_audio();
+    std::unique_ptr<key_source> keys = make_console_key_source();
+    std::unique_ptr<file_chooser> chooser = make_dialog_file_chooser();
+    platform services_{clock, *audio, *keys, *chooser};
+
+    platform& services() override { return services_; }
+};
+
+}  // namespace
+
+std::unique_ptr<native_platform> make_native_platform() {
+    return std::make_unique<windows_platform>();
+}

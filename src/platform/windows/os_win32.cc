@@ -1,0 +1,71 @@
+#include "platform/os.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <csignal>
+
+namespace {
+
+using handler_type = void (*)(int);
+handler_type saved_interrupt = SIG_DFL;
+handler_type interrupt_handler = nullptr;
+bool installed = false;
+
+// The C library runs the handler on a thread of its own for each Ctrl-C and
+// puts the default action back first; putting ours back at once keeps a
+// second Ctrl-C on the same path.
+extern "C" void forward_interrupt(int signal_number) {
+    signal(SIGINT, forward_interrupt);
+    if (interrupt_handler != nullptr) interrupt_handler(signal_number);
+}
+
+}  // namespace
+
+FILE* create_new_file(const char* path, int& error) {
+    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    FILE* file = _fdopen(fd, "w");
+    if (file == nullptr) {
+        error = errno;
+        _close(fd);
+    }
+    return file;
+}
+
+std::tm local_time(int64_t seconds) {
+    _tzset();
+    __time64_t now = seconds;
+    std::tm local{};
+    _localtime64_s(&local, &now);
+    return local;
+}
+
+uint64_t physical_memory_bytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0;
+    return status.ullTotalPhys;
+}
+
+// Windows has no hang-up or termination signal to catch, and a broken pipe
+// is a failed write, not a signal. Ctrl-Break (SIGBREAK) keeps its default.
+void install_interrupt_handlers(void (*handler)(int)) {
+    if (installed) return;
+    interrupt_handler = handler;
+    saved_interrupt = signal(SIGINT, forward_interrupt);
+    installed = true;
+}
+
+void remove_interrupt_handlers() {
+    if (!installed) return;
+    signal(SIGINT, saved_interrupt);
+    interrupt_handler = nullptr;
+    installed = false;
+}
