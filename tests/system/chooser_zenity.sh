@@ -11,15 +11,15 @@ for program in Xvfb zenity xdotool; do
 done
 : "${TONQUEL_BIN:?}" "${TONQUEL_BUILD_DIR:?}"
 
+source "$(dirname "$0")/lib/xvfb.sh"
 WORK=$(mktemp -d /tmp/tonquel-chooser.XXXXXX)
 ARTEFACTS="$TONQUEL_BUILD_DIR/artefacts"
 mkdir -p "$ARTEFACTS"
-XVFB_PID=""
 TONQUEL_PID=""
 
 cleanup() {
     [ -n "$TONQUEL_PID" ] && kill "$TONQUEL_PID" 2>/dev/null
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    xvfb_stop
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -32,33 +32,7 @@ fail() {
     exit 1
 }
 
-# A display number no other server holds; Xvfb itself refuses a held one,
-# so a lost race moves on to the next number.
-start_xvfb() {
-    local n
-    for n in $(seq 90 140); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-        XVFB_PID=$!
-        local tries
-        for tries in $(seq 50); do
-            if ! kill -0 "$XVFB_PID" 2>/dev/null; then
-                break
-            fi
-            if DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
-                export DISPLAY=":$n"
-                return 0
-            fi
-            sleep 0.1
-        done
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-        XVFB_PID=""
-    done
-    return 1
-}
-
-start_xvfb || fail "no Xvfb display could be started"
+xvfb_start "$WORK/xvfb.log" || fail "no Xvfb display could be started"
 unset WAYLAND_DISPLAY
 # Keep the toolkit's recent-files list and caches out of the real home.
 export HOME="$WORK/home"

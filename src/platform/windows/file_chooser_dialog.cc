@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <atomic>
 #include <vector>
 
 #include "platform/windows/selection_buffer.h"
@@ -13,6 +14,36 @@ constexpr DWORD selection_size = 16384;
 // OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR
 constexpr DWORD dialog_flags = 0x8020C;
 constexpr DWORD buffer_too_small = 0x3003;  // FNERR_BUFFERTOOSMALL
+
+// The thread that shows the dialog, while it is up; 0 otherwise.
+std::atomic<DWORD> dialog_thread{0};
+
+BOOL CALLBACK close_window(HWND window, LPARAM) {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+// Ctrl-C while the dialog is up closes it, so that the run can act on the
+// interrupt instead of waiting for the user to answer. The C library's own
+// handler, next in the chain, still records the signal.
+BOOL WINAPI close_dialog_on_interrupt(DWORD event) {
+    if (event == CTRL_C_EVENT)
+        if (DWORD thread = dialog_thread.load()) EnumThreadWindows(thread, close_window, 0);
+    return FALSE;
+}
+
+struct dialog_shown {
+    dialog_shown() {
+        dialog_thread.store(GetCurrentThreadId());
+        SetConsoleCtrlHandler(close_dialog_on_interrupt, TRUE);
+    }
+    ~dialog_shown() {
+        SetConsoleCtrlHandler(close_dialog_on_interrupt, FALSE);
+        dialog_thread.store(0);
+    }
+    dialog_shown(const dialog_shown&) = delete;
+    dialog_shown& operator=(const dialog_shown&) = delete;
+};
 
 struct dialog_file_chooser final : file_chooser {
     chooser_result choose(const std::string& title, const std::string& initial_dir) override {
@@ -28,7 +59,12 @@ struct dialog_file_chooser final : file_chooser {
         request.lpstrInitialDir = initial_dir.c_str();
         request.lpstrTitle = title.c_str();
         request.Flags = dialog_flags;
-        if (!GetOpenFileNameA(&request)) {
+        BOOL chosen = FALSE;
+        {
+            dialog_shown shown;
+            chosen = GetOpenFileNameA(&request);
+        }
+        if (!chosen) {
             if (CommDlgExtendedError() == buffer_too_small) return {chooser_result::outcome::too_many, {}};
             return {};
         }
