@@ -37,4 +37,4 @@ expect_completions "tonquel 440,2 "
 expect_completions "tonquel -S 440,2 "
 expect_completions "tonquel -s 100,200,10 "
 expect_completions "tonquel -g "
-exit $COMPLETION_FAILED
+exit $failed

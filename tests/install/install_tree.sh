@@ -2,15 +2,11 @@
 # page, the examples and the completion, all under the prefix, each a copy
 # of its source; the installed program runs and plays an example silently.
 set -u
+source "$(dirname "$0")/lib/check.sh"
 source "$(dirname "$0")/lib/examples.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-failed=0
-fail() {
-    echo "FAIL: $*" >&2
-    failed=1
-}
 
 cmake --install "$TONQUEL_BUILD_DIR" --prefix "$prefix" >"$work/install.log" 2>&1 ||
     { cat "$work/install.log" >&2; fail "cmake --install failed"; exit 1; }

@@ -7,15 +7,10 @@
 #   completion_load_installed     load it as bash does, by the command's name
 #   completions LINE              print what Tab at the end of LINE offers,
 #                                 one per line, sorted
-#   expect_completions LINE WORD...   fail unless exactly WORDs are offered
-#   fail MESSAGE
+#   expect_completions LINE WORD...   fail (see check.sh) unless exactly
+#                                     WORDs are offered
 
-COMPLETION_FAILED=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    COMPLETION_FAILED=1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 
 completion_start() {
     local script=/usr/share/bash-completion/bash_completion
@@ -62,5 +57,6 @@ expect_completions() {
         echo "ok: '$line' offers: ${actual//$'\n'/ }"
     else
         fail "'$line' offers '${actual//$'\n'/ }', expected '${expected//$'\n'/ }'"
+        return 1
     fi
 }
