@@ -1,4 +1,4 @@
-# Sourced by the audio system tests: a private PulseAudio server, a recorder
+# Sourced by the audio system tests: a private sound server, a recorder
 # on the monitor of its sink "tq", the analyser built from audio_analyse.cc,
 # and range checks that report what they measured.
 #
@@ -54,7 +54,7 @@ audio_cleanup() {
 
 audio_setup() {
     local program
-    for program in "$@" pulseaudio pactl parec g++; do
+    for program in "$@" pactl parec g++; do
         if ! command -v "$program" >/dev/null; then
             echo "SKIP: $program is missing" >&2
             exit 77
@@ -72,7 +72,9 @@ audio_setup() {
 }
 
 audio_record_start() {
-    parec -d tq.monitor --format=s16le --rate=44100 --channels=2 "$1" &
+    # A small latency: stopping a recorder with a large one loses what it
+    # still buffers (about 2 s on PipeWire).
+    parec --latency-msec=20 -d tq.monitor --format=s16le --rate=44100 --channels=2 "$1" &
     AUDIO_RECORDER=$!
     # Give the recorder time to connect, so the start of the sound is kept.
     sleep 0.5
