@@ -26,14 +26,16 @@ void cleanup_and_exit(int code) {
         wave_out.reset();
     }
     if (session_file != nullptr) {
-        fclose(session_file);
+        close_record(session_file, session_record);
         session_file = nullptr;
     }
     if (mor_file != nullptr) {
-        fclose(mor_file);
+        close_record(mor_file, mor_record);
         mor_file = nullptr;
     }
     if (current_platform != nullptr) current_platform->keys.restore();
+    // A run that played through but lost part of its record did not succeed.
+    if (code == 0 && record_incomplete) code = 1;
     throw run_exit{code, false};
 }
 

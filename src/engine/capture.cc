@@ -10,6 +10,7 @@
 
 FILE* mor_file = nullptr;
 const char* mor_path = nullptr;
+record_state mor_record{nullptr, true};
 int16_t* capture_buffer = nullptr;
 uint32_t capture_buffer_size = 0;
 std::unique_ptr<wave_input> wave_in;
@@ -29,6 +30,7 @@ uint32_t capture_frames = 0;
 
 void open_mor_file(const char* path) {
     mor_path = path;
+    mor_record = record_state{path, true};
     remove(path);
     mor_file = fopen(path, "w");
     if (mor_file == nullptr) {
@@ -57,9 +59,13 @@ void capture_start(int seconds) {
 void capture_dump(double frequency) {
     uint32_t frames = wave_in->stop();
     if (frames > capture_frames) frames = capture_frames;
-    for (uint32_t i = 0; i < frames; ++i)
-        fprintf(mor_file, "%g %d %d %d\n", frequency, static_cast<int>(i), capture_buffer[2 * i],
-                capture_buffer[2 * i + 1]);
+    if (!mor_record.failed) {
+        bool written = true;
+        for (uint32_t i = 0; i < frames && written; ++i)
+            written = fprintf(mor_file, "%g %d %d %d\n", frequency, static_cast<int>(i), capture_buffer[2 * i],
+                              capture_buffer[2 * i + 1]) >= 0;
+        end_record_write(mor_file, mor_record, written);
+    }
     wave_in->reset();
     wave_in.reset();
 }
@@ -68,6 +74,7 @@ void reset_capture_state() {
     wave_in.reset();
     mor_file = nullptr;
     mor_path = nullptr;
+    mor_record = record_state{nullptr, true};
     free(capture_buffer);
     capture_buffer = nullptr;
     capture_buffer_size = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "log/record_file.h"
 #include "platform/wave_audio.h"
 
 inline constexpr int capture_rate = 1000;
@@ -11,6 +12,8 @@ inline constexpr int capture_seconds_max = 10;
 
 extern FILE* mor_file;
 extern const char* mor_path;
+// How the writes to the MOR file have fared.
+extern record_state mor_record;
 extern int16_t* capture_buffer;
 extern uint32_t capture_buffer_size;  // bytes
 // The open input device while a tone is captured.
@@ -20,6 +23,7 @@ extern std::unique_ptr<wave_input> wave_in;
 void open_mor_file(const char* path);
 // Starts recording for a tone of seconds (>= 1), at most 10 s of it.
 void capture_start(int seconds);
-// Stops the recording and writes its frames, tagged with the frequency.
+// Stops the recording and writes its frames, tagged with the frequency: the
+// block is in the file when the call returns.
 void capture_dump(double frequency);
 void reset_capture_state();

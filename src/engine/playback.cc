@@ -26,6 +26,13 @@ int16_t play_buffer_b[2 * sample_rate];
     cleanup_and_exit(1);
 }
 
+// What the record holds so far survives a power cut too: once a tone, while
+// the device has two seconds queued.
+void sync_records() {
+    sync_record(session_file, session_record);
+    sync_record(mor_file, mor_record);
+}
+
 // One call of play_tone from the first queued second to the tear-down.
 struct tone_player {
     double frequency;
@@ -69,6 +76,7 @@ struct tone_player {
         // one playing and one queued.
         render_and_queue(a);
         render_and_queue(b);
+        sync_records();
         while (wait_until_done(a)) {
             render_and_queue(a);
             if (!wait_until_done(b)) break;

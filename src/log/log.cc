@@ -13,17 +13,24 @@ FILE* out_stream = stdout;
 FILE* err_stream = stderr;
 FILE* session_file = nullptr;
 char session_path[256];
+record_state session_record{session_path, true};
+record_state out_record{"standard output", false};
 
 namespace {
 
-void write_to_both(FILE* stream, const char* marker, const char* format, va_list args) {
+// Each line is in both files when the call returns. stream_record tells how
+// the stream fares, when it is part of the record.
+void write_to_both(FILE* stream, record_state* stream_record, const char* marker, const char* format,
+                   va_list args) {
     va_list copy;
     va_copy(copy, args);
-    vfprintf(stream, format, args);
-    if (session_file != nullptr) {
-        fputs(marker, session_file);
-        vfprintf(session_file, format, copy);
+    if (stream_record != nullptr) {
+        record_vprintf(stream, *stream_record, "", format, args);
+    } else {
+        vfprintf(stream, format, args);
+        fflush(stream);
     }
+    record_vprintf(session_file, session_record, marker, format, copy);
     va_end(copy);
 }
 
@@ -32,14 +39,14 @@ void write_to_both(FILE* stream, const char* marker, const char* format, va_list
 void log_out(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    write_to_both(out_stream, "", format, args);
+    write_to_both(out_stream, &out_record, "", format, args);
     va_end(args);
 }
 
 void log_err(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    write_to_both(err_stream, "#", format, args);
+    write_to_both(err_stream, nullptr, "#", format, args);
     va_end(args);
 }
 
@@ -64,7 +71,7 @@ void open_session_file() {
         current_platform->clock.sleep_ms(1500);
         check_interrupt();
     }
-    fprintf(out_stream, "\n#Recording session in file: %s\n\n", session_path);
+    record_printf(out_stream, out_record, "\n#Recording session in file: %s\n\n", session_path);
 }
 
 void reset_log_state() {
@@ -72,4 +79,7 @@ void reset_log_state() {
     err_stream = stderr;
     session_file = nullptr;
     session_path[0] = '\0';
+    session_record = record_state{session_path, true};
+    out_record = record_state{"standard output", false};
+    record_incomplete = false;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "log/record_file.h"
+
 // The name every message starts with, whatever the process was started as.
 inline constexpr const char* program_name = "tonquel";
 
@@ -12,6 +14,9 @@ extern FILE* err_stream;
 // The session record, open from -r until cleanup_and_exit.
 extern FILE* session_file;
 extern char session_path[256];
+// How the writes to the session file and to standard output have fared.
+extern record_state session_record;
+extern record_state out_record;
 
 // Progress and schedule lines: standard output, and the session file.
 void log_out(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -11,7 +11,10 @@ namespace {
 
 constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction saved_actions[std::size(interrupt_signals)];
-struct sigaction saved_pipe_action;
+// Signals that would kill the run where a failed write is enough: a reader of
+// standard output that went away, a file at the size limit.
+constexpr int write_signals[] = {SIGPIPE, SIGXFSZ};
+struct sigaction saved_write_actions[std::size(write_signals)];
 bool installed = false;
 
 }  // namespace
@@ -28,6 +31,22 @@ FILE* create_new_file(const char* path, int& error) {
         close(fd);
     }
     return file;
+}
+
+int sync_file(FILE* file) {
+    if (fflush(file) != 0) return errno;
+    // Pipes and devices have nothing to synchronise.
+    if (fsync(fileno(file)) != 0 && errno != EINVAL && errno != EROFS) return errno;
+    return 0;
+}
+
+int64_t file_length(FILE* file) {
+    return ftello(file);
+}
+
+void truncate_file(FILE* file, int64_t length) {
+    // A device or a pipe cannot be cut; nothing else is to be done then.
+    (void)!ftruncate(fileno(file), static_cast<off_t>(length));
 }
 
 std::tm local_time(int64_t seconds) {
@@ -58,7 +77,8 @@ void install_interrupt_handlers(void (*handler)(int)) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, &saved_pipe_action);
+    for (size_t i = 0; i < std::size(write_signals); ++i)
+        sigaction(write_signals[i], &ignore, &saved_write_actions[i]);
     installed = true;
 }
 
@@ -66,6 +86,7 @@ void remove_interrupt_handlers() {
     if (!installed) return;
     for (size_t i = 0; i < std::size(interrupt_signals); ++i)
         sigaction(interrupt_signals[i], &saved_actions[i], nullptr);
-    sigaction(SIGPIPE, &saved_pipe_action, nullptr);
+    for (size_t i = 0; i < std::size(write_signals); ++i)
+        sigaction(write_signals[i], &saved_write_actions[i], nullptr);
     installed = false;
 }

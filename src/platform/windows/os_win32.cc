@@ -39,6 +39,22 @@ FILE* create_new_file(const char* path, int& error) {
     return file;
 }
 
+int sync_file(FILE* file) {
+    if (fflush(file) != 0) return errno;
+    // A console or a pipe has nothing to write to a disk.
+    if (_commit(_fileno(file)) != 0 && errno != EBADF && errno != EINVAL) return errno;
+    return 0;
+}
+
+int64_t file_length(FILE* file) {
+    return _ftelli64(file);
+}
+
+void truncate_file(FILE* file, int64_t length) {
+    // A console or a pipe cannot be cut; nothing else is to be done then.
+    _chsize_s(_fileno(file), length);
+}
+
 std::tm local_time(int64_t seconds) {
     _tzset();
     __time64_t now = seconds;
