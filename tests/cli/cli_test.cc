@@ -3,7 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +17,6 @@
 #include <vector>
 
 #include "support/expected_text.h"
-
-extern char** environ;
 
 namespace {
 
@@ -51,29 +49,50 @@ std::string slurp(const std::string& path) {
     return text;
 }
 
+// Where the binary's standard output goes, and the file size limit it runs
+// under.
+struct run_options {
+    std::string stdout_path;  // empty: a file in the run's directory
+    bool stdout_to_closed_pipe = false;
+    rlim_t file_size_limit = RLIM_INFINITY;
+};
+
 // Runs the binary with standard input from /dev/null, in directory dir.
-process_result run_binary(const std::vector<std::string>& args, const std::string& dir) {
-    std::string out_path = dir + "/.stdout";
+process_result run_binary(const std::vector<std::string>& args, const std::string& dir,
+                          const run_options& options = {}) {
+    std::string out_path = options.stdout_path.empty() ? dir + "/.stdout" : options.stdout_path;
     std::string err_path = dir + "/.stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     std::vector<std::string> storage{program};
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : storage) argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid = 0;
-    int spawned = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return {-1, "", "spawn failed"};
+    int pipe_ends[2] = {-1, -1};
+    if (options.stdout_to_closed_pipe && pipe(pipe_ends) != 0) return {-1, "", "pipe failed"};
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int out = options.stdout_to_closed_pipe ? pipe_ends[1]
+                                                : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (options.stdout_to_closed_pipe) close(pipe_ends[0]);
+        rlimit limit{options.file_size_limit, options.file_size_limit};
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+            chdir(dir.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(126);
+        execv(program, argv.data());
+        _exit(127);
+    }
+    if (options.stdout_to_closed_pipe) {
+        close(pipe_ends[0]);
+        close(pipe_ends[1]);
+    }
+    if (pid < 0) return {-1, "", "fork failed"};
     int wait_status = 0;
     waitpid(pid, &wait_status, 0);
     int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    return {status, slurp(out_path), slurp(err_path)};
+    bool stdout_is_ours = options.stdout_path.empty() && !options.stdout_to_closed_pipe;
+    return {status, stdout_is_ours ? slurp(out_path) : "", slurp(err_path)};
 }
 
 class binary : public testing::Test {
@@ -83,7 +102,9 @@ protected:
         dir_ = mkdtemp(pattern);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
-    process_result run(const std::vector<std::string>& args) { return run_binary(args, dir_); }
+    process_result run(const std::vector<std::string>& args, const run_options& options = {}) {
+        return run_binary(args, dir_, options);
+    }
     std::vector<std::string> sessions() const {
         std::vector<std::string> names;
         for (auto& e : std::filesystem::directory_iterator(dir_))
@@ -185,6 +206,76 @@ TEST_F(binary, mor_file_is_replaced_at_option_time) {
     auto result = run({"-m", "mor.txt", "-x"});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(slurp(dir_ + "/mor.txt"), "");
+}
+
+// The program's own messages after the probe. The probe's sound libraries
+// may print their own complaints about a file size limit; they are not the
+// subject here.
+std::string own_messages(const std::string& err) {
+    std::istringstream lines(err);
+    std::string line;
+    std::string own;
+    while (std::getline(lines, line))
+        if (line.rfind("tonquel: ", 0) == 0 && line.find("soundcard detected") == std::string::npos) own += line + "\n";
+    return own;
+}
+
+// A schedule of silent tones: it plays nothing, so it needs no sound device,
+// and writes a line for each.
+std::vector<std::string> silent_tones(int count) {
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) args.push_back("440,-1");
+    return args;
+}
+
+const std::string silent_line = "  440, -1\n";
+const std::string header = "#Frequency, Duration\n";
+
+// A file size limit is the Linux program's: under Wine it falls on Wine.
+bool runs_the_linux_binary() {
+    return program == std::string(TONQUEL_BIN);
+}
+
+TEST_F(binary, session_file_at_the_size_limit_keeps_whole_lines_and_the_run_ends_with_1) {
+    if (!runs_the_linux_binary()) GTEST_SKIP() << "a file size limit of the Linux program";
+    std::vector<std::string> args{"-r"};
+    for (auto& tone : silent_tones(200)) args.push_back(tone);
+    // The 101st tone line crosses 1024 bytes.
+    auto result = run(args, {"/dev/null", false, 1024});
+    EXPECT_EQ(result.status, 1);  // not killed by SIGXFSZ
+    auto names = sessions();
+    ASSERT_EQ(names.size(), 1u);
+    std::string name = std::filesystem::path(names[0]).filename();
+    EXPECT_EQ(own_messages(result.err), "tonquel: " + name + ": File too large\n");
+    std::string lines = header;
+    for (int i = 0; i < 100; ++i) lines += silent_line;
+    EXPECT_EQ(slurp(names[0]), lines);
+}
+
+TEST_F(binary, standard_output_that_fails_is_reported_once_and_the_session_file_goes_on) {
+    auto full = run({"-r", "440,-1", "450,-1"}, {"/dev/full"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(own_messages(full.err), "tonquel: standard output: No space left on device\n");
+    auto names = sessions();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(slurp(names[0]), header + silent_line + "  450, -1\n");
+
+    // Standard output into a file at the size limit keeps what fitted, as
+    // far as it fitted: it is the user's file, not cut back.
+    if (!runs_the_linux_binary()) return;
+    auto limited = run(silent_tones(200), {"", false, 1024});
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_EQ(own_messages(limited.err), "tonquel: standard output: File too large\n");
+    EXPECT_EQ(limited.out.size(), 1024u);
+}
+
+TEST_F(binary, a_reader_of_standard_output_that_went_away_is_no_failure) {
+    // Wine's C library reports a write into a closed pipe as EINVAL, which
+    // the Windows program cannot tell from a real failure.
+    if (!runs_the_linux_binary()) GTEST_SKIP() << "a closed pipe as the Linux program sees it";
+    auto result = run(silent_tones(3), {"", true});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(own_messages(result.err), "");
 }
 
 }  // namespace

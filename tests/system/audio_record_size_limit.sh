@@ -1,0 +1,31 @@
+# A file size limit (ulimit -f) that the MOR file reaches in its third block:
+# the failure is reported once, the MOR file keeps its two whole blocks, the
+# schedule plays to its end, and the run ends with status 1 instead of dying
+# of SIGXFSZ.
+source "$(dirname "$0")/lib/audio_check.sh"
+audio_setup
+cd "$AUDIO_WORK" || exit 1
+
+audio_record_start out.raw
+# About 12 KB a block of 1000 silent frames; the limit is for tonquel alone.
+(ulimit -f 28 && exec "$TONQUEL_BIN" -r -m mor.txt 400,1 500,1 600,1 700,1 800,1 </dev/null >run.log 2>stderr)
+status=$?
+audio_record_stop
+[ $status -eq 1 ] || fail "exit status $status, expected 1"
+# Only our own messages: the probe and a sound server's client may have their
+# own words about the limit.
+grep '^tonquel: ' stderr | grep -v 'soundcard detected' >messages
+[ "$(cat messages)" = "tonquel: mor.txt: File too large" ] || fail "messages: '$(cat messages)' in: $(cat stderr)"
+
+analyse mor mor.txt >blocks || fail "analyser failed"
+cat blocks
+[ "$(awk '{ print $1, $2, $3 }' blocks)" = "$(printf '400 1000 contiguous\n500 1000 contiguous')" ] ||
+    fail "the MOR file does not hold exactly the two whole blocks of 1000 frames"
+[ "$(stat -c %s mor.txt)" -le 28672 ] || fail "the MOR file is past the limit"
+
+session=$(ls session_*)
+lines=$(printf '#Frequency, Duration\n  400, 1\n  500, 1\n  600, 1\n  700, 1\n  800, 1')
+[ "$(cat "$session")" = "$lines" ] || fail "session file holds '$(cat "$session")'"
+analyse segments out.raw | awk '$1 == "right" { printf "%.0f\n", $2 }' >pitches
+[ "$(tr '\n' ' ' <pitches)" = "400 500 600 700 800 " ] || fail "tones played: $(tr '\n' ' ' <pitches)"
+exit $AUDIO_FAILED
