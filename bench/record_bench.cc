@@ -70,7 +70,7 @@ void write_block(FILE* mor) {
     for (int i = 0; i < block_frames; ++i) std::fprintf(mor, "%g %d %d %d\n", 440.0, i, -1234, 567);
 }
 
-void mor_block(benchmark::State& state) {
+void mor_blocks(benchmark::State& state, bool flushed) {
     record_files files;
     if (!files.ready()) return state.SkipWithError("cannot open the files");
     for (auto _ : state) {
@@ -78,20 +78,17 @@ void mor_block(benchmark::State& state) {
         empty(files.mor);
         state.ResumeTiming();
         write_block(files.mor);
-        end_record_write(files.mor, files.mor_state, true);
+        if (flushed) end_record_write(files.mor, files.mor_state, true);
     }
+}
+
+void mor_block(benchmark::State& state) {
+    mor_blocks(state, true);
 }
 BENCHMARK(mor_block)->Unit(benchmark::kMicrosecond);
 
 void mor_block_unflushed(benchmark::State& state) {
-    record_files files;
-    if (!files.ready()) return state.SkipWithError("cannot open the files");
-    for (auto _ : state) {
-        state.PauseTiming();
-        empty(files.mor);
-        state.ResumeTiming();
-        write_block(files.mor);
-    }
+    mor_blocks(state, false);
 }
 BENCHMARK(mor_block_unflushed)->Unit(benchmark::kMicrosecond);
 
