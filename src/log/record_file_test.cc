@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "cli/exit.h"
 #include "log/log.h"
 #include "support/captured_stream.h"
 #include "support/run_harness.h"
@@ -71,18 +70,6 @@ TEST_F(record_file_test, a_failed_write_is_cut_off_reported_once_and_ends_the_wr
     EXPECT_EQ(err(), report("rec.txt", ENOSPC));
 }
 
-TEST_F(record_file_test, a_stream_that_takes_no_writes_is_reported_with_the_system_text) {
-    std::fclose(file_);
-    file_ = std::fopen(path_.c_str(), "rb");
-    ASSERT_NE(file_, nullptr);
-    record_printf(file_, state_, "  440, 3\n");
-    ASSERT_TRUE(state_.failed);
-    EXPECT_EQ(err().rfind("tonquel: rec.txt: ", 0), 0u) << err();
-    EXPECT_EQ(err().back(), '\n');
-    EXPECT_NE(err(), "tonquel: rec.txt: \n");
-    EXPECT_TRUE(record_incomplete);
-}
-
 TEST_F(record_file_test, a_reader_that_went_away_only_stops_the_writes) {
     record_state out{"standard output", false};
     errno = EPIPE;
@@ -101,41 +88,6 @@ TEST_F(record_file_test, standard_output_is_never_cut_back) {
     end_record_write(file_, out, false);
     EXPECT_EQ(on_disk(), "#Frequency, Duration\n  44");
     EXPECT_EQ(err(), report("standard output", ENOSPC));
-}
-
-// The channels and the exit: the session file fails, standard output goes
-// on, and the run that would have ended with 0 ends with 1.
-TEST_F(record_file_test, channels_drop_a_failed_session_file_and_the_exit_says_so) {
-    tq_test::captured_stream out;
-    out_stream = out.file();
-    std::fclose(file_);
-    file_ = nullptr;
-    session_file = std::fopen(path_.c_str(), "rb");  // takes no writes
-    ASSERT_NE(session_file, nullptr);
-    std::strcpy(session_path, "session_x");
-
-    log_out("#Frequency, Duration\n");
-    log_err("%s: warning\n", program_name);
-    log_out("  440, 3\n");
-    EXPECT_EQ(out.text(), "#Frequency, Duration\n  440, 3\n");
-    std::string errors = err();
-    EXPECT_EQ(errors.rfind("tonquel: session_x: ", 0), 0u) << errors;
-    EXPECT_EQ(errors.substr(errors.find('\n') + 1), "tonquel: warning\n");
-
-    int status = -1;
-    try {
-        cleanup_and_exit(0);
-    } catch (const run_exit& exit) {
-        status = exit.code;
-    }
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(session_file, nullptr);
-    try {
-        cleanup_and_exit(2);
-    } catch (const run_exit& exit) {
-        status = exit.code;
-    }
-    EXPECT_EQ(status, 2);  // a usage error stays one
 }
 
 }  // namespace
