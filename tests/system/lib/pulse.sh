@@ -136,8 +136,16 @@ pulse_start() {
         pulse_stop
         return $started
     fi
-    pactl set-default-sink tq >/dev/null
-    pactl set-default-source tqin.monitor >/dev/null
+    # PipeWire makes a loaded sink known a moment after the load returns.
+    wait_for_server "$PULSE_PID" defaults_set || {
+        pulse_stop
+        return 1
+    }
+}
+
+defaults_set() {
+    pactl set-default-sink tq 2>/dev/null && pactl set-default-source tqin.monitor 2>/dev/null &&
+        [ "$(pactl get-default-sink)" = tq ] && [ "$(pactl get-default-source)" = tqin.monitor ]
 }
 
 pulse_stop() {
