@@ -22,6 +22,14 @@ constexpr int64_t t0 = sim_platform::start_ms;
 constexpr int64_t minute_ms = 60 * 1000;
 constexpr int64_t hour_ms = 60 * minute_ms;
 
+// AddressSanitizer keeps freed memory back from reuse for a while, so that
+// resident memory grows there by design; its leak check stands in.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool memory_is_held_back = true;
+#else
+constexpr bool memory_is_held_back = false;
+#endif
+
 // What the process holds at one moment. The counts come from /proc on Linux;
 // elsewhere they stay -1 and only the run itself is checked.
 struct holdings {
@@ -125,9 +133,11 @@ TEST(soak, eight_hours_of_keys_pauses_pulses_and_capture_hold_steady) {
     auto by_files = [](const holdings& a, const holdings& b) { return a.open_files < b.open_files; };
     auto most_memory = std::max_element(first_hour, seen.end(), by_memory);
     auto [fewest_files, most_files] = std::minmax_element(first_hour, seen.end(), by_files);
-    EXPECT_LE(most_memory->resident_pages, first_hour->resident_pages + 16)
-        << "resident pages " << first_hour->resident_pages << " after the first hour, " << most_memory->resident_pages
-        << " at minute " << (most_memory->at_ms - t0) / minute_ms;
+    if (!memory_is_held_back) {
+        EXPECT_LE(most_memory->resident_pages, first_hour->resident_pages + 16)
+            << "resident pages " << first_hour->resident_pages << " after the first hour, "
+            << most_memory->resident_pages << " at minute " << (most_memory->at_ms - t0) / minute_ms;
+    }
     EXPECT_EQ(most_files->open_files, fewest_files->open_files)
         << "open files from " << fewest_files->open_files << " to " << most_files->open_files;
     EXPECT_EQ(seen.back().open_files, first_hour->open_files);
