@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/exit.h"
 #include "cli/run.h"
@@ -26,12 +28,22 @@ uint32_t capture_frames = 0;
     cleanup_and_exit(1);
 }
 
+// An earlier MOR file goes, and a link of that name (not what it points to);
+// a device, a pipe or a directory of that name is never deleted: "-m
+// /dev/null" must not take /dev/null away from the system.
+void remove_earlier_file(const char* path) {
+    std::error_code error;
+    auto status = std::filesystem::symlink_status(path, error);
+    if (!error && (std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status)))
+        std::filesystem::remove(path, error);
+}
+
 }  // namespace
 
 void open_mor_file(const char* path) {
     mor_path = path;
     mor_record = record_state{path, true};
-    remove(path);
+    remove_earlier_file(path);
     mor_file = fopen(path, "w");
     if (mor_file == nullptr) {
         report_open_failure(path, errno);

@@ -200,13 +200,16 @@ TEST_F(capture_run, second_m_is_a_usage_error) {
 }
 
 TEST_F(capture_run, file_that_cannot_be_created_ends_the_run) {
-    // Not empty, so that removing the old file cannot take it away.
     ASSERT_TRUE(std::filesystem::create_directory("sub"));
     std::ofstream("sub/x") << "x";
+    // Only earlier files are deleted: not even an empty directory goes.
+    ASSERT_TRUE(std::filesystem::create_directory("empty"));
     const struct {
         const char* path;
         int error;
-    } cases[] = {{"missing/mor.txt", ENOENT}, {"sub", tq_test::directory_open_error}};
+    } cases[] = {{"missing/mor.txt", ENOENT},
+                 {"sub", tq_test::directory_open_error},
+                 {"empty", tq_test::directory_open_error}};
     for (const auto& c : cases) {
         sim_platform unused;
         run_result r = run(unused, {"-m", c.path, "440,1"});
@@ -215,6 +218,7 @@ TEST_F(capture_run, file_that_cannot_be_created_ends_the_run) {
         EXPECT_EQ(r.err, std::string("tonquel: ") + c.path + ": " + strerror(c.error) + "\n");
         EXPECT_TRUE(unused.audio.outputs.empty()) << c.path;
     }
+    EXPECT_TRUE(std::filesystem::is_directory("empty"));
 }
 
 }  // namespace
