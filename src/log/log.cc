@@ -7,6 +7,7 @@
 
 #include "cli/exit.h"
 #include "cli/run.h"
+#include "log/terminal_lines.h"
 #include "platform/os.h"
 
 FILE* out_stream = stdout;
@@ -17,6 +18,7 @@ char session_path[256];
 namespace {
 
 void write_to_both(FILE* stream, const char* marker, const char* format, va_list args) {
+    clear_terminal_lines();
     va_list copy;
     va_copy(copy, args);
     vfprintf(stream, format, args);
@@ -44,6 +46,7 @@ void log_err(const char* format, ...) {
 }
 
 void report_open_failure(const char* path, int err) {
+    clear_terminal_lines();
     fprintf(err_stream, "%s: %s: %s\n", program_name, path, strerror(err));
 }
 

@@ -5,11 +5,12 @@
 #include <span>
 
 #include <poll.h>
-#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/linux/job_signals.h"
 #include "platform/linux/terminal_keys.h"
+#include "platform/linux/terminal_line_tty.h"
 
 namespace {
 
@@ -37,29 +38,6 @@ bool in_foreground() {
     return tcgetpgrp(terminal_fd) == getpgrp();
 }
 
-// Blocks the job control signals for its lifetime. With SIGTTIN and SIGTTOU
-// blocked, a terminal call from the background fails instead of stopping
-// the process; with SIGTSTP and SIGCONT blocked, the handlers never see the
-// state half changed.
-class job_signals_blocked {
-public:
-    job_signals_blocked() {
-        sigset_t block;
-        sigemptyset(&block);
-        sigaddset(&block, SIGTSTP);
-        sigaddset(&block, SIGCONT);
-        sigaddset(&block, SIGTTIN);
-        sigaddset(&block, SIGTTOU);
-        pthread_sigmask(SIG_BLOCK, &block, &before_);
-    }
-    ~job_signals_blocked() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
-    job_signals_blocked(const job_signals_blocked&) = delete;
-    job_signals_blocked& operator=(const job_signals_blocked&) = delete;
-
-private:
-    sigset_t before_{};
-};
-
 void on_stop(int);
 void on_continue(int);
 
@@ -75,10 +53,12 @@ void install_handler(int signal_number, void (*handler)(int), struct sigaction* 
     sigaction(signal_number, &action, previous);
 }
 
-// Ctrl-Z: give the terminal back, then stop as if unhandled. The process
-// stops inside this handler; on_continue runs when it is resumed.
+// Ctrl-Z: give the terminal back, without the status line, then stop as if
+// unhandled. The process stops inside this handler; on_continue runs when it
+// is resumed, and the status line is drawn again at its next update.
 void on_stop(int) {
     int saved_errno = errno;
+    erase_terminal_lines_for_stop();
     if (state.taken && !state.suspended) {
         tcsetattr(terminal_fd, TCSANOW, &state.original);
         state.suspended = 1;
