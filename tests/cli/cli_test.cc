@@ -3,95 +3,24 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/binary_process.h"
 #include "support/expected_text.h"
-
-extern char** environ;
 
 namespace {
 
-struct process_result {
-    int status;
-    std::string out;
-    std::string err;
-};
+using tq_test::program;
+using tq_test::slurp;
 
-// The program under test: the Linux binary, or another build of it (the
-// Windows program through its Wine wrapper) named in TONQUEL_CLI_PROGRAM.
-const char* const program = [] {
-    const char* other = getenv("TONQUEL_CLI_PROGRAM");
-    return other != nullptr && other[0] != '\0' ? other : TONQUEL_BIN;
-}();
-// The Windows program writes its text files and streams with CR LF.
-const bool crlf_line_ends = getenv("TONQUEL_CLI_CRLF") != nullptr;
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    std::string text = content.str();
-    if (crlf_line_ends) {
-        std::string lf;
-        for (size_t i = 0; i < text.size(); ++i)
-            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
-        text = lf;
-    }
-    return text;
-}
-
-// Runs the binary with standard input from /dev/null, in directory dir.
-process_result run_binary(const std::vector<std::string>& args, const std::string& dir) {
-    std::string out_path = dir + "/.stdout";
-    std::string err_path = dir + "/.stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    std::vector<std::string> storage{program};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : storage) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    int spawned = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return {-1, "", "spawn failed"};
-    int wait_status = 0;
-    waitpid(pid, &wait_status, 0);
-    int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    return {status, slurp(out_path), slurp(err_path)};
-}
-
-class binary : public testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tonquel-cli.XXXXXX";
-        dir_ = mkdtemp(pattern);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    process_result run(const std::vector<std::string>& args) { return run_binary(args, dir_); }
-    std::vector<std::string> sessions() const {
-        std::vector<std::string> names;
-        for (auto& e : std::filesystem::directory_iterator(dir_))
-            if (e.path().filename().string().rfind("session_", 0) == 0) names.push_back(e.path().string());
-        return names;
-    }
-    std::string dir_;
-};
+using binary = tq_test::binary_test;
 
 // Whether the machine's sound devices pass the probe is not ours to decide.
 std::string without_probe_warning(std::string err) {
@@ -139,7 +68,7 @@ TEST_F(binary, silent_schedule_goes_to_standard_output_warnings_to_standard_erro
 TEST_F(binary, session_file_reads_back_as_a_frequency_file) {
     auto first = run({"-r", "-o", "0", "-b", "5", "1234.5678,-7", "30000,1"});
     ASSERT_EQ(first.status, 0);
-    auto names = sessions();
+    auto names = files_starting_with("session_");
     ASSERT_EQ(names.size(), 1u);
     std::string recorded = slurp(names[0]);
     EXPECT_EQ(recorded,

@@ -24,17 +24,30 @@ struct run_output {
     std::string err;
 };
 
-inline run_output run(sim_platform& sim, const std::vector<std::string>& args) {
-    std::vector<std::string> storage{"tonquel"};
-    storage.insert(storage.end(), args.begin(), args.end());
+// "tonquel" and the arguments, as main receives them.
+struct command_line {
+    explicit command_line(const std::vector<std::string>& args) : storage{"tonquel"} {
+        storage.insert(storage.end(), args.begin(), args.end());
+        for (auto& arg : storage) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(storage.size()); }
+    std::vector<std::string> storage;
     std::vector<char*> argv;
-    for (auto& arg : storage) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+};
+
+// A run on any set of back ends, the simulated ones or some of this system's.
+inline run_output run_on(platform& services, const std::vector<std::string>& args) {
+    command_line line(args);
 
     captured_stream out;
     captured_stream err;
-    int status = run_tonquel(static_cast<int>(storage.size()), argv.data(), sim.services(), out.file(), err.file());
+    int status = run_tonquel(line.argc(), line.argv.data(), services, out.file(), err.file());
     return run_output{status, out.text(), err.text()};
+}
+
+inline run_output run(sim_platform& sim, const std::vector<std::string>& args) {
+    return run_on(sim.services(), args);
 }
 
 // A run whose standard output and standard error go to one stream, as on a
@@ -45,17 +58,12 @@ struct terminal_output {
 };
 
 inline terminal_output run_on_terminal(sim_platform& sim, const std::vector<std::string>& args) {
-    std::vector<std::string> storage{"tonquel"};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : storage) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    command_line line(args);
 
     captured_stream terminal;
     sim.status_line.transcript = terminal.file();
     sim.progress_line.transcript = terminal.file();
-    int status = run_tonquel(static_cast<int>(storage.size()), argv.data(), sim.services(), terminal.file(),
-                             terminal.file());
+    int status = run_tonquel(line.argc(), line.argv.data(), sim.services(), terminal.file(), terminal.file());
     sim.status_line.transcript = nullptr;
     sim.progress_line.transcript = nullptr;
     return terminal_output{status, terminal.text()};
