@@ -159,15 +159,35 @@ sleep 1.5
 expect_no_status dumb
 expect_mode_kept dumb
 
-# The export's progress bar, then Ctrl-C: no bar left, no file.
-open_window export
-run_program export "$BIN -v 0 --output $WORK/long.flac 440,3600 440,3600 440,3600"
+# The export's progress bar, taken away by Ctrl-Z and back after fg, then
+# Ctrl-C: no bar left, no file. Short names keep the shell's notice of the
+# stop shorter than the bar, so that a bar left behind it would show.
+printf '440,3600\n440,3600\n440,3600\n' >"$WORK/h"
+ln -s "$TONQUEL_BIN" "$WORK/t"
+if command -v dash >/dev/null; then
+    open_window export "dash -i"
+else
+    open_window export
+fi
+type_line export "cd $WORK && stty -g > export.before"
+wait_for_file export "$WORK/export.before"
+type_line export "./t -v0 --output l.flac -f h"
+wait_for_status export '^export  \[#*-*\]  [0-9]+%  [0-9:]+ left$'
+tm send-keys -t "$SESSION:export" C-z
+tries=0
+until pane_text export | grep -q 'Stopped'; do
+    tries=$((tries + 1))
+    [ $tries -le 100 ] || fail export "Ctrl-Z did not stop the export"
+    sleep 0.1
+done
+pane_lines export | grep 'Stopped' | grep -q -- '-f h$' || fail export "progress bar left while stopped"
+type_line export "fg; echo \$? > export.status; stty -g > export.after"
 wait_for_status export '^export  \[#*-*\]  [0-9]+%'
 tm send-keys -t "$SESSION:export" C-c
 expect_mode_kept export
 expect_status export 0
 pane_text export | grep -q '^export' && fail export "progress bar left"
-ls "$WORK" | grep -Eq 'long.flac|tonquel-.*\.part' && fail export "a file was left: $(ls "$WORK")"
+ls "$WORK" | grep -Eq 'l.flac|tonquel-.*\.part' && fail export "a file was left: $(ls "$WORK")"
 
 # An error ends the run: the sound server goes away mid-tone.
 open_window error

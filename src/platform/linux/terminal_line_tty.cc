@@ -41,6 +41,59 @@ void write_all(int fd, const char* data, size_t size) {
     }
 }
 
+// Ctrl-Z where nothing else handles it (an export, or keys not read from
+// the terminal): take the lines away, then stop as if unhandled. The key
+// source installs a handler of its own while it holds the terminal, which
+// does the same and gives this one back afterwards.
+struct sigaction stop_before{};
+bool stop_handler_installed = false;
+
+void on_stop(int);
+
+void install_stop_handler(struct sigaction* previous) {
+    struct sigaction action {};
+    action.sa_handler = on_stop;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGTTOU);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTSTP, &action, previous);
+}
+
+void on_stop(int) {
+    int saved_errno = errno;
+    erase_terminal_lines_for_stop();
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(SIGTSTP, &default_action, nullptr);
+    raise(SIGTSTP);
+    sigset_t stop_only;
+    sigemptyset(&stop_only);
+    sigaddset(&stop_only, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop_only, nullptr);
+    // Resumed: the lines are drawn again at their next update.
+    install_stop_handler(nullptr);
+    errno = saved_errno;
+}
+
+// Only where Ctrl-Z would stop the job unhandled; a job started with it
+// ignored is not meant to stop.
+void handle_stop_if_unhandled() {
+    if (stop_handler_installed) return;
+    struct sigaction current {};
+    if (sigaction(SIGTSTP, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
+    install_stop_handler(&stop_before);
+    stop_handler_installed = true;
+}
+
+void give_back_stop_handler() {
+    if (!stop_handler_installed) return;
+    struct sigaction current {};
+    sigaction(SIGTSTP, nullptr, &current);
+    if (current.sa_handler == on_stop) sigaction(SIGTSTP, &stop_before, nullptr);
+    stop_handler_installed = false;
+}
+
 bool term_can_redraw() {
     const char* term = getenv("TERM");
     return term != nullptr && term[0] != '\0' && strcmp(term, "dumb") != 0;
@@ -51,7 +104,11 @@ public:
     explicit tty_terminal_line(line_slot& slot) : slot_(slot) {}
     tty_terminal_line(const tty_terminal_line&) = delete;
     tty_terminal_line& operator=(const tty_terminal_line&) = delete;
-    ~tty_terminal_line() override { erase(); }
+    ~tty_terminal_line() override {
+        erase();
+        job_signals_blocked blocked;
+        give_back_stop_handler();
+    }
 
     bool usable() override {
         if (!checked_) {
@@ -73,6 +130,7 @@ public:
         job_signals_blocked blocked;
         // A job in the background leaves the shell's line alone.
         if (tcgetpgrp(slot_.fd) != getpgrp()) return;
+        handle_stop_if_unhandled();
         std::string drawn = "\r" + text + "\033[J\r";
         write_all(slot_.fd, drawn.data(), drawn.size());
         slot_.showing = 1;
