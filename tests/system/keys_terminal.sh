@@ -4,32 +4,8 @@
 # while the job is stopped with Ctrl-Z.
 set -u
 
-command -v tmux >/dev/null || exit 77
-command -v stty >/dev/null || exit 77
-: "${TONQUEL_BIN:?}" "${TONQUEL_SOURCE_DIR:?}"
-
-source "$TONQUEL_SOURCE_DIR/tests/system/lib/pulse.sh"
-source "$TONQUEL_SOURCE_DIR/tests/system/lib/tmux.sh"
-
-WORK=$(mktemp -d /tmp/tonquel-keys.XXXXXX)
-SOCKET="$WORK/tmux.socket"
-SESSION=keys
-BIN=$(printf '%q' "$TONQUEL_BIN")
-
-cleanup() {
-    tm kill-server 2>/dev/null
-    pulse_stop
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-pulse_start
-started=$?
-[ $started -eq 0 ] || exit $started
-
-tm new-session -d -s "$SESSION" -x 120 -y 40 -n idle || exit 1
-# A shell that ends shows why in the failure report.
-tm set-option -g remain-on-exit on
+source "$(dirname "$0")/lib/tmux.sh"
+tmux_test_start keys 120 40
 
 # + inserts, s and the down arrow skip, q quits.
 open_window plain
@@ -72,27 +48,16 @@ kill -TERM "$(cat "$WORK/terminate.pid")"
 expect_mode_kept terminate
 
 # Ctrl-Z gives the terminal back while stopped; fg takes it again and keys
-# act. bash would set its own terminal mode back when the job stops and hide
-# a program that keeps it; dash leaves the terminal as the job left it. The
-# program runs straight from the shell, so that the shell sees it stop only
-# once it has stopped, and fg reports its exit status.
-if command -v dash >/dev/null; then
-    open_window suspend "dash -i"
-else
-    open_window suspend
-fi
+# act. The program runs straight from the shell, so that the shell sees it
+# stop only once it has stopped, and fg reports its exit status.
+open_job_window suspend
 type_line suspend "stty -g > $WORK/suspend.before"
 wait_for_file suspend "$WORK/suspend.before"
 type_line suspend "$BIN 440,30 550,30"
 wait_for_lines suspend "  440, 30" 1
 settle
 tm send-keys -t "$SESSION:suspend" C-z
-tries=0
-until pane_text suspend | grep -q 'Stopped'; do
-    tries=$((tries + 1))
-    [ $tries -le 100 ] || fail suspend "Ctrl-Z did not stop the program"
-    sleep 0.1
-done
+wait_for_stop suspend
 type_line suspend "stty -g > $WORK/suspend.stopped"
 wait_for_file suspend "$WORK/suspend.stopped"
 cmp -s "$WORK/suspend.before" "$WORK/suspend.stopped" ||

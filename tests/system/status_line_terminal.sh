@@ -7,28 +7,8 @@
 # gets none. The export's progress bar likewise.
 set -u
 
-command -v tmux >/dev/null || exit 77
-command -v stty >/dev/null || exit 77
-: "${TONQUEL_BIN:?}" "${TONQUEL_SOURCE_DIR:?}"
-
-source "$TONQUEL_SOURCE_DIR/tests/system/lib/pulse.sh"
-source "$TONQUEL_SOURCE_DIR/tests/system/lib/tmux.sh"
-
-WORK=$(mktemp -d /tmp/tonquel-status.XXXXXX)
-SOCKET="$WORK/tmux.socket"
-SESSION=status
-BIN=$(printf '%q' "$TONQUEL_BIN")
-
-cleanup() {
-    tm kill-server 2>/dev/null
-    pulse_stop
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-pulse_start
-started=$?
-[ $started -eq 0 ] || exit $started
+source "$(dirname "$0")/lib/tmux.sh"
+tmux_test_start status 100 30
 
 # The status line of a tone of any frequency, as the pane shows it.
 STATUS='^[0-9.]+ Hz  [0-9]+:[0-9]{2}'
@@ -64,9 +44,6 @@ expect_clean_exit() {
     expect_no_status "$1"
     expect_cursor_visible "$1"
 }
-
-tm new-session -d -s "$SESSION" -x 100 -y 30 -n idle || exit 1
-tm set-option -g remain-on-exit on
 
 # Playing, paused, resized, then q.
 open_window play
@@ -117,22 +94,13 @@ for way in interrupt terminate hangup; do
 done
 
 # Ctrl-Z takes the line away while the job is stopped; fg brings it back.
-if command -v dash >/dev/null; then
-    open_window suspend "dash -i"
-else
-    open_window suspend
-fi
+open_job_window suspend
 type_line suspend "stty -g > $WORK/suspend.before"
 wait_for_file suspend "$WORK/suspend.before"
 type_line suspend "$BIN 440,30"
 wait_for_status suspend '^440 Hz'
 tm send-keys -t "$SESSION:suspend" C-z
-tries=0
-until pane_text suspend | grep -q 'Stopped'; do
-    tries=$((tries + 1))
-    [ $tries -le 100 ] || fail suspend "Ctrl-Z did not stop the program"
-    sleep 0.1
-done
+wait_for_stop suspend
 # Nothing of it is left beside the shell's notice either.
 expect_no_status suspend
 pane_lines suspend | grep 'Stopped' | grep -q '440,30$' || fail suspend "status line left behind the notice"
@@ -164,22 +132,13 @@ expect_mode_kept dumb
 # stop shorter than the bar, so that a bar left behind it would show.
 printf '440,3600\n440,3600\n440,3600\n' >"$WORK/h"
 ln -s "$TONQUEL_BIN" "$WORK/t"
-if command -v dash >/dev/null; then
-    open_window export "dash -i"
-else
-    open_window export
-fi
+open_job_window export
 type_line export "cd $WORK && stty -g > export.before"
 wait_for_file export "$WORK/export.before"
 type_line export "./t -v0 --output l.flac -f h"
 wait_for_status export '^export  \[#*-*\]  [0-9]+%  [0-9:]+ left$'
 tm send-keys -t "$SESSION:export" C-z
-tries=0
-until pane_text export | grep -q 'Stopped'; do
-    tries=$((tries + 1))
-    [ $tries -le 100 ] || fail export "Ctrl-Z did not stop the export"
-    sleep 0.1
-done
+wait_for_stop export
 pane_lines export | grep 'Stopped' | grep -q -- '-f h$' || fail export "progress bar left while stopped"
 type_line export "fg; echo \$? > export.status; stty -g > export.after"
 wait_for_status export '^export  \[#*-*\]  [0-9]+%'

@@ -48,31 +48,12 @@ void write_all(int fd, const char* data, size_t size) {
 struct sigaction stop_before{};
 bool stop_handler_installed = false;
 
-void on_stop(int);
-
-void install_stop_handler(struct sigaction* previous) {
-    struct sigaction action {};
-    action.sa_handler = on_stop;
-    sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGTTOU);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTSTP, &action, previous);
-}
-
 void on_stop(int) {
     int saved_errno = errno;
     erase_terminal_lines_for_stop();
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    sigemptyset(&default_action.sa_mask);
-    sigaction(SIGTSTP, &default_action, nullptr);
-    raise(SIGTSTP);
-    sigset_t stop_only;
-    sigemptyset(&stop_only);
-    sigaddset(&stop_only, SIGTSTP);
-    sigprocmask(SIG_UNBLOCK, &stop_only, nullptr);
+    stop_as_if_unhandled();
     // Resumed: the lines are drawn again at their next update.
-    install_stop_handler(nullptr);
+    install_job_handler(SIGTSTP, on_stop, nullptr);
     errno = saved_errno;
 }
 
@@ -82,7 +63,7 @@ void handle_stop_if_unhandled() {
     if (stop_handler_installed) return;
     struct sigaction current {};
     if (sigaction(SIGTSTP, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
-    install_stop_handler(&stop_before);
+    install_job_handler(SIGTSTP, on_stop, &stop_before);
     stop_handler_installed = true;
 }
 

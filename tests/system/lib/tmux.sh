@@ -1,6 +1,36 @@
 # Sourced by system tests that drive the program on a real terminal: a tmux
-# server on a private socket, one window per case. The caller sets WORK (a
-# private folder), SOCKET and SESSION.
+# server on a private socket, one window per case, and a private sound
+# server for the program to play through.
+#
+#   tmux_test_start NAME COLUMNS ROWS   sets WORK (a private folder), SOCKET,
+#                                       SESSION and BIN (the program, quoted
+#                                       for a command line); all of it is
+#                                       stopped and removed on exit
+
+source "$(dirname "${BASH_SOURCE[0]}")/pulse.sh"
+
+tmux_test_start() {
+    command -v tmux >/dev/null || exit 77
+    command -v stty >/dev/null || exit 77
+    : "${TONQUEL_BIN:?}" "${TONQUEL_SOURCE_DIR:?}"
+    WORK=$(mktemp -d "/tmp/tonquel-$1.XXXXXX")
+    SOCKET="$WORK/tmux.socket"
+    SESSION=$1
+    BIN=$(printf '%q' "$TONQUEL_BIN")
+    trap tmux_test_stop EXIT
+    pulse_start
+    local started=$?
+    [ $started -eq 0 ] || exit $started
+    tm new-session -d -s "$SESSION" -x "$2" -y "$3" -n idle || exit 1
+    # A shell that ends shows why in the failure report.
+    tm set-option -g remain-on-exit on
+}
+
+tmux_test_stop() {
+    tm kill-server 2>/dev/null
+    pulse_stop
+    rm -rf "$WORK"
+}
 
 tm() { tmux -S "$SOCKET" "$@"; }
 
@@ -42,6 +72,27 @@ open_window() {
     until pane_text "$1" | grep -q '^\$'; do
         tries=$((tries + 1))
         [ $tries -le 100 ] || fail "$1" "no shell prompt"
+        sleep 0.1
+    done
+}
+
+# A window for Ctrl-Z. bash would set its own terminal mode back when the
+# job stops and hide a program that keeps it; dash, where it is installed,
+# leaves the terminal as the job left it.
+open_job_window() {
+    if command -v dash >/dev/null; then
+        open_window "$1" "dash -i"
+    else
+        open_window "$1"
+    fi
+}
+
+# wait_for_stop WINDOW: until the shell tells that the job stopped.
+wait_for_stop() {
+    local tries=0
+    until pane_text "$1" | grep -q 'Stopped'; do
+        tries=$((tries + 1))
+        [ $tries -le 100 ] || fail "$1" "Ctrl-Z did not stop the program"
         sleep 0.1
     done
 }
