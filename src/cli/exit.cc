@@ -2,6 +2,7 @@
 
 #include "cli/run.h"
 #include "engine/capture.h"
+#include "engine/file_export.h"
 #include "engine/playback.h"
 #include "log/log.h"
 #include "platform/os.h"
@@ -25,6 +26,7 @@ void cleanup_and_exit(int code) {
         wave_out->reset();
         wave_out.reset();
     }
+    abandon_export();
     if (session_file != nullptr) {
         close_record(session_file, session_record);
         session_file = nullptr;

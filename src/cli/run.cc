@@ -9,9 +9,12 @@
 #include "cli/options.h"
 #include "cli/settings.h"
 #include "engine/capture.h"
+#include "engine/file_export.h"
 #include "engine/playback.h"
+#include "engine/status_line.h"
 #include "engine/wavetables.h"
 #include "log/log.h"
+#include "log/terminal_lines.h"
 #include "schedule/admission.h"
 #include "schedule/duration.h"
 #include "schedule/fdt.h"
@@ -79,6 +82,7 @@ void build_schedule(int argc, char** argv, int first) {
 }
 
 void play_schedule() {
+    if (settings.output_path != nullptr) begin_export(settings.output_path);
     // Keys may insert entries and move fdt_pos while an entry plays, so both
     // are read afresh for every entry; fdt_pos wraps from the position before
     // the first entry to 0.
@@ -90,10 +94,11 @@ void play_schedule() {
         else
             play_entry(entry.frequency, entry.duration);
     }
+    if (export_file) finish_export();
 }
 
 [[noreturn]] void run_phases(int argc, char** argv) {
-    warn_unless_sound_devices_fit();
+    if (run_needs_sound_devices(argc, argv)) warn_unless_sound_devices_fit();
     int first = parse_options(argc, argv);
     check_positional_arguments(argc, argv, first);
     finish_offsets();
@@ -116,6 +121,9 @@ void reset_run_state(platform& services, FILE* out, FILE* err) {
     tables_built = false;
     reset_capture_state();
     wave_out.reset();
+    reset_export_state();
+    reset_status_line();
+    reset_terminal_lines();
 }
 
 // What the process exit does for files that a plain exit leaves open.
@@ -141,6 +149,7 @@ int run_tonquel(int argc, char** argv, platform& services, FILE* out, FILE* err)
         if (exit.plain) close_files_left_open();
     } catch (const std::bad_alloc&) {
         // Strings of the chooser and the like: end as the table does.
+        clear_terminal_lines();
         fprintf(err_stream, "%s: out of memory\n", program_name);
         try {
             cleanup_and_exit(1);
@@ -148,6 +157,8 @@ int run_tonquel(int argc, char** argv, platform& services, FILE* out, FILE* err)
             status = exit.code;
         }
     }
+    // Every way out leaves the terminal as it was found.
+    clear_terminal_lines();
     services.keys.restore();
     remove_signal_handlers();
     fflush(out);

@@ -20,6 +20,8 @@ struct run_settings {
     double sweep_end = 0.0;
     double sweep_increment = 0.0;
     int sweep_duration = 180;
+    // --output: the sound file the schedule is written to instead of played.
+    const char* output_path = nullptr;
 };
 
 extern run_settings settings;

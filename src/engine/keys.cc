@@ -5,6 +5,7 @@
 
 #include "cli/exit.h"
 #include "cli/run.h"
+#include "engine/status_line.h"
 #include "log/log.h"
 #include "platform/key_source.h"
 #include "schedule/fdt.h"
@@ -53,6 +54,7 @@ void pause(int64_t& start_second) {
     while (poll_key() == key_none) {
         clock.sleep_ms(pause_poll_ms);
         check_interrupt();
+        status_line_step(pause_poll_ms, pause_second - start_second, true);
     }
     start_second += clock.now_seconds() - pause_second;
 }

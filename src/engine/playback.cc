@@ -6,8 +6,10 @@
 #include "cli/run.h"
 #include "cli/settings.h"
 #include "engine/capture.h"
+#include "engine/file_export.h"
 #include "engine/keys.h"
 #include "engine/render.h"
+#include "engine/status_line.h"
 #include "engine/wavetables.h"
 #include "log/log.h"
 
@@ -56,7 +58,9 @@ struct tone_player {
         current_platform->clock.sleep_ms(poll_step_ms);
         check_interrupt();
         if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
-        return !time_is_over();
+        if (time_is_over()) return false;
+        status_line_step(poll_step_ms, current_platform->clock.now_seconds() - start_second, false);
+        return true;
     }
 
     // False when the tone ends while waiting. A block already back is
@@ -94,24 +98,40 @@ int saturated_difference(int a, int b) {
 
 }  // namespace
 
+entry_parts split_entry(int duration) {
+    const int pulse = settings.pulse_frequency;
+    const int pulse_seconds = settings.pulse_duration;
+    if (pulse != 0 && pulse_seconds != 0 && duration >= pulse_seconds)
+        return {saturated_difference(duration, pulse_seconds), 0, true, pulse_seconds, pulse};
+    return {duration, pulse, false, 0, 0};
+}
+
+int64_t entry_sound_seconds(int duration) {
+    const entry_parts parts = split_entry(duration);
+    int64_t seconds = parts.first_seconds >= 1 ? parts.first_seconds : 0;
+    if (parts.split && parts.tail_seconds >= 1) seconds += parts.tail_seconds;
+    return seconds;
+}
+
 void play_entry(double frequency, int duration) {
     log_out("  %g, %d\n", frequency, duration);
-    int pulse = settings.pulse_frequency;
-    int pulse_seconds = settings.pulse_duration;
-    if (pulse == 0) {
-        play_tone(frequency, duration, 0);
-    } else if (pulse_seconds != 0 && duration >= pulse_seconds) {
-        // The pulsed part is the tail of the tone, on a device of its own.
-        play_tone(frequency, saturated_difference(duration, pulse_seconds), 0);
-        play_tone(frequency, pulse_seconds, pulse);
-    } else {
-        play_tone(frequency, duration, pulse);
+    const entry_parts parts = split_entry(duration);
+    status_line_entry(frequency, duration);
+    play_tone(frequency, parts.first_seconds, parts.first_pulse);
+    if (parts.split) {
+        // The pulsed tail of the tone, on a device of its own.
+        status_line_tail(parts.first_seconds);
+        play_tone(frequency, parts.tail_seconds, parts.tail_pulse);
     }
 }
 
 void play_tone(double frequency, int seconds, int pulse) {
     build_wavetables();
     if (seconds < 1) return;
+    if (export_file) {
+        export_tone(frequency, seconds, pulse);
+        return;
+    }
     if (wave_error code = current_platform->audio.open_output(wave_out)) {
         wave_out.reset();
         wave_out_failure(code);

@@ -7,6 +7,7 @@
 
 #include "cli/exit.h"
 #include "cli/run.h"
+#include "log/terminal_lines.h"
 #include "platform/os.h"
 
 FILE* out_stream = stdout;
@@ -22,6 +23,7 @@ namespace {
 // the stream fares, when it is part of the record.
 void write_to_both(FILE* stream, record_state* stream_record, const char* marker, const char* format,
                    va_list args) {
+    clear_terminal_lines();
     va_list copy;
     va_copy(copy, args);
     if (stream_record != nullptr) {
@@ -51,6 +53,7 @@ void log_err(const char* format, ...) {
 }
 
 void report_open_failure(const char* path, int err) {
+    clear_terminal_lines();
     fprintf(err_stream, "%s: %s: %s\n", program_name, path, strerror(err));
 }
 

@@ -3,13 +3,19 @@
 #include "platform/clock.h"
 #include "platform/file_chooser.h"
 #include "platform/key_source.h"
+#include "platform/sound_file.h"
+#include "platform/terminal_line.h"
 #include "platform/wave_audio.h"
 
 // Everything the program asks of the operating system, apart from plain
-// files, standard streams and signals.
+// files, standard streams and signals. A system whose back ends lack the
+// last three runs without them: no lines drawn on the terminal, no export.
 struct platform {
     clock_source& clock;
     wave_audio& audio;
     key_source& keys;
     file_chooser& chooser;
+    terminal_line& status_line = none_terminal_line();    // on standard output
+    terminal_line& progress_line = none_terminal_line();  // on standard error
+    sound_file_writer& sound_writer = none_sound_file_writer();
 };

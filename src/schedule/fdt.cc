@@ -7,6 +7,7 @@
 
 #include "cli/exit.h"
 #include "log/log.h"
+#include "log/terminal_lines.h"
 #include "platform/os.h"
 
 fdt_entry* fdt = nullptr;
@@ -37,6 +38,7 @@ uint32_t capacity_limit() {
 }  // namespace
 
 void fdt_out_of_memory() {
+    clear_terminal_lines();
     fprintf(err_stream, "%s: out of memory\n", program_name);
     cleanup_and_exit(1);
 }
@@ -68,6 +70,7 @@ void fdt_insert(double frequency, int duration, const char* text, int index) {
         fdt_capacity = capacity;
     }
     if (index < 0 || static_cast<uint32_t>(index) > num_fdt) {
+        clear_terminal_lines();
         fprintf(err_stream, "%s: internal error: i %d num_fdt %d\n", program_name, index,
                 static_cast<int>(num_fdt));
         fdt_free();

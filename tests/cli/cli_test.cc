@@ -3,116 +3,24 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/binary_process.h"
 #include "support/expected_text.h"
 
 namespace {
 
-struct process_result {
-    int status;
-    std::string out;
-    std::string err;
-};
+using tq_test::program;
+using tq_test::slurp;
 
-// The program under test: the Linux binary, or another build of it (the
-// Windows program through its Wine wrapper) named in TONQUEL_CLI_PROGRAM.
-const char* const program = [] {
-    const char* other = getenv("TONQUEL_CLI_PROGRAM");
-    return other != nullptr && other[0] != '\0' ? other : TONQUEL_BIN;
-}();
-// The Windows program writes its text files and streams with CR LF.
-const bool crlf_line_ends = getenv("TONQUEL_CLI_CRLF") != nullptr;
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    std::string text = content.str();
-    if (crlf_line_ends) {
-        std::string lf;
-        for (size_t i = 0; i < text.size(); ++i)
-            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
-        text = lf;
-    }
-    return text;
-}
-
-// Where the binary's standard output goes, and the file size limit it runs
-// under.
-struct run_options {
-    std::string stdout_path;  // empty: a file in the run's directory
-    bool stdout_to_closed_pipe = false;
-    rlim_t file_size_limit = RLIM_INFINITY;
-};
-
-// Runs the binary with standard input from /dev/null, in directory dir.
-process_result run_binary(const std::vector<std::string>& args, const std::string& dir,
-                          const run_options& options = {}) {
-    std::string out_path = options.stdout_path.empty() ? dir + "/.stdout" : options.stdout_path;
-    std::string err_path = dir + "/.stderr";
-    std::vector<std::string> storage{program};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : storage) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int pipe_ends[2] = {-1, -1};
-    if (options.stdout_to_closed_pipe && pipe(pipe_ends) != 0) return {-1, "", "pipe failed"};
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        int out = options.stdout_to_closed_pipe ? pipe_ends[1]
-                                                : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (options.stdout_to_closed_pipe) close(pipe_ends[0]);
-        rlimit limit{options.file_size_limit, options.file_size_limit};
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-            chdir(dir.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            _exit(126);
-        execv(program, argv.data());
-        _exit(127);
-    }
-    if (options.stdout_to_closed_pipe) {
-        close(pipe_ends[0]);
-        close(pipe_ends[1]);
-    }
-    if (pid < 0) return {-1, "", "fork failed"};
-    int wait_status = 0;
-    waitpid(pid, &wait_status, 0);
-    int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    bool stdout_is_ours = options.stdout_path.empty() && !options.stdout_to_closed_pipe;
-    return {status, stdout_is_ours ? slurp(out_path) : "", slurp(err_path)};
-}
-
-class binary : public testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tonquel-cli.XXXXXX";
-        dir_ = mkdtemp(pattern);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    process_result run(const std::vector<std::string>& args, const run_options& options = {}) {
-        return run_binary(args, dir_, options);
-    }
-    std::vector<std::string> sessions() const {
-        std::vector<std::string> names;
-        for (auto& e : std::filesystem::directory_iterator(dir_))
-            if (e.path().filename().string().rfind("session_", 0) == 0) names.push_back(e.path().string());
-        return names;
-    }
-    std::string dir_;
-};
+using binary = tq_test::binary_test;
 
 // Whether the machine's sound devices pass the probe is not ours to decide.
 std::string without_probe_warning(std::string err) {
@@ -160,7 +68,7 @@ TEST_F(binary, silent_schedule_goes_to_standard_output_warnings_to_standard_erro
 TEST_F(binary, session_file_reads_back_as_a_frequency_file) {
     auto first = run({"-r", "-o", "0", "-b", "5", "1234.5678,-7", "30000,1"});
     ASSERT_EQ(first.status, 0);
-    auto names = sessions();
+    auto names = files_starting_with("session_");
     ASSERT_EQ(names.size(), 1u);
     std::string recorded = slurp(names[0]);
     EXPECT_EQ(recorded,
@@ -243,7 +151,7 @@ TEST_F(binary, session_file_at_the_size_limit_keeps_whole_lines_and_the_run_ends
     // The 101st tone line crosses 1024 bytes.
     auto result = run(args, {"/dev/null", false, 1024});
     EXPECT_EQ(result.status, 1);  // not killed by SIGXFSZ
-    auto names = sessions();
+    auto names = files_starting_with("session_");
     ASSERT_EQ(names.size(), 1u);
     std::string name = std::filesystem::path(names[0]).filename();
     EXPECT_EQ(own_messages(result.err), "tonquel: " + name + ": File too large\n");
@@ -256,7 +164,7 @@ TEST_F(binary, standard_output_that_fails_is_reported_once_and_the_session_file_
     auto full = run({"-r", "440,-1", "450,-1"}, {"/dev/full"});
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(own_messages(full.err), "tonquel: standard output: No space left on device\n");
-    auto names = sessions();
+    auto names = files_starting_with("session_");
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(slurp(names[0]), header + silent_line + "  450, -1\n");
 

@@ -53,6 +53,7 @@ fi
 [ -s /usr/share/doc/tonquel/changelog.Debian.gz ] || fail "no changelog.Debian.gz"
 depends=$(dpkg-query -W -f='${Depends}' tonquel)
 grep -q 'libasound2' <<<"$depends" || fail "Depends lacks libasound2: $depends"
+grep -q 'libsndfile1' <<<"$depends" || fail "Depends lacks libsndfile1: $depends"
 [ "$(dpkg-query -W -f='${Recommends}' tonquel)" = "zenity | kdialog" ] || fail "Recommends is not zenity | kdialog"
 
 # The completion, as bash-completion finds it by the command's name.

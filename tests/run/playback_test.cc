@@ -21,21 +21,8 @@ constexpr uint64_t frames_per_second = 44100;
 constexpr uint64_t poll_slack_frames = frames_per_second / 20;
 
 using run_result = tq_test::run_output;
+using tq_test::rendered;
 using tq_test::run;
-
-// The frames render_buffer gives for a tone under the settings the run left
-// behind, as many whole buffers as cover count frames.
-std::vector<int16_t> rendered(double frequency, int pulse, uint64_t count) {
-    render_state state = render_start(frequency, pulse);
-    std::vector<int16_t> samples;
-    std::vector<int16_t> buffer(2 * frames_per_second);
-    while (samples.size() < 2 * count) {
-        render_buffer(state, buffer.data());
-        samples.insert(samples.end(), buffer.begin(), buffer.end());
-    }
-    samples.resize(2 * count);
-    return samples;
-}
 
 void expect_length(const sim_output_opening& opening, int seconds, const char* what) {
     EXPECT_GE(opening.frames_played, frames_per_second * seconds) << what;

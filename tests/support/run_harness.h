@@ -3,6 +3,7 @@
 // Whole runs of the program in-process on the simulated platform, with what
 // they wrote to standard output and standard error.
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "cli/run.h"
+#include "engine/render.h"
 #include "support/captured_stream.h"
 #include "platform/sim/sim_platform.h"
 
@@ -22,22 +24,68 @@ struct run_output {
     std::string err;
 };
 
-inline run_output run(sim_platform& sim, const std::vector<std::string>& args) {
-    std::vector<std::string> storage{"tonquel"};
-    storage.insert(storage.end(), args.begin(), args.end());
+// "tonquel" and the arguments, as main receives them.
+struct command_line {
+    explicit command_line(const std::vector<std::string>& args) : storage{"tonquel"} {
+        storage.insert(storage.end(), args.begin(), args.end());
+        for (auto& arg : storage) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(storage.size()); }
+    std::vector<std::string> storage;
     std::vector<char*> argv;
-    for (auto& arg : storage) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+};
+
+// A run on any set of back ends, the simulated ones or some of this system's.
+inline run_output run_on(platform& services, const std::vector<std::string>& args) {
+    command_line line(args);
 
     captured_stream out;
     captured_stream err;
-    int status = run_tonquel(static_cast<int>(storage.size()), argv.data(), sim.services(), out.file(), err.file());
+    int status = run_tonquel(line.argc(), line.argv.data(), services, out.file(), err.file());
     return run_output{status, out.text(), err.text()};
+}
+
+inline run_output run(sim_platform& sim, const std::vector<std::string>& args) {
+    return run_on(sim.services(), args);
+}
+
+// A run whose standard output and standard error go to one stream, as on a
+// terminal. The simulated terminal lines mark what they draw into it.
+struct terminal_output {
+    int status;
+    std::string screen;
+};
+
+inline terminal_output run_on_terminal(sim_platform& sim, const std::vector<std::string>& args) {
+    command_line line(args);
+
+    captured_stream terminal;
+    sim.status_line.transcript = terminal.file();
+    sim.progress_line.transcript = terminal.file();
+    int status = run_tonquel(line.argc(), line.argv.data(), sim.services(), terminal.file(), terminal.file());
+    sim.status_line.transcript = nullptr;
+    sim.progress_line.transcript = nullptr;
+    return terminal_output{status, terminal.text()};
 }
 
 inline run_output run(const std::vector<std::string>& args) {
     sim_platform sim;
     return run(sim, args);
+}
+
+// The frames render_buffer gives for a tone under the settings the last run
+// left behind, from phase 0: as many whole buffers as cover count frames.
+inline std::vector<int16_t> rendered(double frequency, int pulse, uint64_t count) {
+    render_state state = render_start(frequency, pulse);
+    std::vector<int16_t> samples;
+    std::vector<int16_t> buffer(2 * sample_rate);
+    while (samples.size() < 2 * count) {
+        render_buffer(state, buffer.data());
+        samples.insert(samples.end(), buffer.begin(), buffer.end());
+    }
+    samples.resize(2 * count);
+    return samples;
 }
 
 // A fresh working directory for the life of the object.

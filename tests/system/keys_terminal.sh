@@ -4,108 +4,8 @@
 # while the job is stopped with Ctrl-Z.
 set -u
 
-command -v tmux >/dev/null || exit 77
-command -v stty >/dev/null || exit 77
-: "${TONQUEL_BIN:?}" "${TONQUEL_SOURCE_DIR:?}"
-
-source "$TONQUEL_SOURCE_DIR/tests/system/lib/pulse.sh"
-
-WORK=$(mktemp -d /tmp/tonquel-keys.XXXXXX)
-SOCKET="$WORK/tmux.socket"
-SESSION=keys
-BIN=$(printf '%q' "$TONQUEL_BIN")
-
-tm() { tmux -S "$SOCKET" "$@"; }
-
-cleanup() {
-    tm kill-server 2>/dev/null
-    pulse_stop
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-pulse_start
-started=$?
-[ $started -eq 0 ] || exit $started
-
-pane_text() { tm capture-pane -p -J -S - -t "$SESSION:$1"; }
-
-fail() {
-    echo "FAIL ($1): $2" >&2
-    echo "--- pane $1:" >&2
-    pane_text "$1" >&2
-    exit 1
-}
-
-# wait_for_lines WINDOW LINE COUNT: until the pane shows LINE (whole) at
-# least COUNT times; 10 s at most.
-wait_for_lines() {
-    local tries=0
-    while [ "$(pane_text "$1" | grep -cxF -- "$2")" -lt "$3" ]; do
-        tries=$((tries + 1))
-        [ $tries -le 100 ] || fail "$1" "no ${3}x '$2'"
-        sleep 0.1
-    done
-}
-
-wait_for_file() {
-    local tries=0
-    while [ ! -s "$2" ]; do
-        tries=$((tries + 1))
-        [ $tries -le 100 ] || fail "$1" "$2 never written"
-        sleep 0.1
-    done
-}
-
-# A fresh interactive shell with job control in its own window: bash, or
-# the shell named second.
-open_window() {
-    local shell="${2:-env HISTFILE= bash --norc --noprofile -i}"
-    tm new-window -t "$SESSION" -n "$1" "env PS1='$ ' $shell"
-    local tries=0
-    until pane_text "$1" | grep -q '^\$'; do
-        tries=$((tries + 1))
-        [ $tries -le 100 ] || fail "$1" "no shell prompt"
-        sleep 0.1
-    done
-}
-
-type_line() { tm send-keys -t "$SESSION:$1" "$2" Enter; }
-
-# Runs the program in the window's foreground from a script that notes the
-# terminal mode before and after, and the exit status. Being one job with
-# the program, the script goes on only when the program has really ended,
-# not when Ctrl-Z stops it.
-run_program() {
-    local window=$1
-    shift
-    cat >"$WORK/$window.run" <<SCRIPT
-stty -g > $WORK/$window.before
-$*
-echo \$? > $WORK/$window.status
-stty -g > $WORK/$window.after
-SCRIPT
-    type_line "$window" "bash $WORK/$window.run"
-}
-
-expect_mode_kept() {
-    wait_for_file "$1" "$WORK/$1.after"
-    cmp -s "$WORK/$1.before" "$WORK/$1.after" ||
-        fail "$1" "terminal mode changed: $(cat "$WORK/$1.before") -> $(cat "$WORK/$1.after")"
-}
-
-expect_status() {
-    local status
-    status=$(cat "$WORK/$1.status")
-    [ "$status" = "$2" ] || fail "$1" "exit status $status, expected $2"
-}
-
-# Gives the program time to make its first poll after the progress line.
-settle() { sleep 0.4; }
-
-tm new-session -d -s "$SESSION" -x 120 -y 40 -n idle || exit 1
-# A shell that ends shows why in the failure report.
-tm set-option -g remain-on-exit on
+source "$(dirname "$0")/lib/tmux.sh"
+tmux_test_start keys 120 40
 
 # + inserts, s and the down arrow skip, q quits.
 open_window plain
@@ -148,27 +48,16 @@ kill -TERM "$(cat "$WORK/terminate.pid")"
 expect_mode_kept terminate
 
 # Ctrl-Z gives the terminal back while stopped; fg takes it again and keys
-# act. bash would set its own terminal mode back when the job stops and hide
-# a program that keeps it; dash leaves the terminal as the job left it. The
-# program runs straight from the shell, so that the shell sees it stop only
-# once it has stopped, and fg reports its exit status.
-if command -v dash >/dev/null; then
-    open_window suspend "dash -i"
-else
-    open_window suspend
-fi
+# act. The program runs straight from the shell, so that the shell sees it
+# stop only once it has stopped, and fg reports its exit status.
+open_job_window suspend
 type_line suspend "stty -g > $WORK/suspend.before"
 wait_for_file suspend "$WORK/suspend.before"
 type_line suspend "$BIN 440,30 550,30"
 wait_for_lines suspend "  440, 30" 1
 settle
 tm send-keys -t "$SESSION:suspend" C-z
-tries=0
-until pane_text suspend | grep -q 'Stopped'; do
-    tries=$((tries + 1))
-    [ $tries -le 100 ] || fail suspend "Ctrl-Z did not stop the program"
-    sleep 0.1
-done
+wait_for_stop suspend
 type_line suspend "stty -g > $WORK/suspend.stopped"
 wait_for_file suspend "$WORK/suspend.stopped"
 cmp -s "$WORK/suspend.before" "$WORK/suspend.stopped" ||

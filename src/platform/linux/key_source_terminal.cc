@@ -5,11 +5,12 @@
 #include <span>
 
 #include <poll.h>
-#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/linux/job_signals.h"
 #include "platform/linux/terminal_keys.h"
+#include "platform/linux/terminal_line_tty.h"
 
 namespace {
 
@@ -37,65 +38,24 @@ bool in_foreground() {
     return tcgetpgrp(terminal_fd) == getpgrp();
 }
 
-// Blocks the job control signals for its lifetime. With SIGTTIN and SIGTTOU
-// blocked, a terminal call from the background fails instead of stopping
-// the process; with SIGTSTP and SIGCONT blocked, the handlers never see the
-// state half changed.
-class job_signals_blocked {
-public:
-    job_signals_blocked() {
-        sigset_t block;
-        sigemptyset(&block);
-        sigaddset(&block, SIGTSTP);
-        sigaddset(&block, SIGCONT);
-        sigaddset(&block, SIGTTIN);
-        sigaddset(&block, SIGTTOU);
-        pthread_sigmask(SIG_BLOCK, &block, &before_);
-    }
-    ~job_signals_blocked() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
-    job_signals_blocked(const job_signals_blocked&) = delete;
-    job_signals_blocked& operator=(const job_signals_blocked&) = delete;
-
-private:
-    sigset_t before_{};
-};
-
 void on_stop(int);
 void on_continue(int);
 
-void install_handler(int signal_number, void (*handler)(int), struct sigaction* previous) {
-    struct sigaction action{};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    // The handlers set the terminal even when the job has just been put in
-    // the background; that must not stop the process.
-    sigaddset(&action.sa_mask, SIGTTOU);
-    sigaddset(&action.sa_mask, SIGTTIN);
-    action.sa_flags = SA_RESTART;
-    sigaction(signal_number, &action, previous);
-}
-
-// Ctrl-Z: give the terminal back, then stop as if unhandled. The process
-// stops inside this handler; on_continue runs when it is resumed.
+// Ctrl-Z: give the terminal back, without the status line, then stop as if
+// unhandled. The process stops inside this handler; on_continue runs when it
+// is resumed, and the status line is drawn again at its next update.
 void on_stop(int) {
     int saved_errno = errno;
+    erase_terminal_lines_for_stop();
     if (state.taken && !state.suspended) {
         tcsetattr(terminal_fd, TCSANOW, &state.original);
         state.suspended = 1;
     }
-    struct sigaction default_action{};
-    default_action.sa_handler = SIG_DFL;
-    sigemptyset(&default_action.sa_mask);
-    sigaction(SIGTSTP, &default_action, nullptr);
-    raise(SIGTSTP);
-    sigset_t stop_only;
-    sigemptyset(&stop_only);
-    sigaddset(&stop_only, SIGTSTP);
-    sigprocmask(SIG_UNBLOCK, &stop_only, nullptr);
+    stop_as_if_unhandled();
     // Resumed. on_continue has normally run by now; if the stop was
     // discarded (an orphaned job) it has not, and the handler must be back.
     if (state.taken) {
-        install_handler(SIGTSTP, on_stop, nullptr);
+        install_job_handler(SIGTSTP, on_stop, nullptr);
     }
     errno = saved_errno;
 }
@@ -107,7 +67,7 @@ void on_continue(int) {
     int saved_errno = errno;
     if (state.taken) {
         if (!state.stop_ignored) {
-            install_handler(SIGTSTP, on_stop, nullptr);
+            install_job_handler(SIGTSTP, on_stop, nullptr);
         }
         if (in_foreground() && tcsetattr(terminal_fd, TCSANOW, &state.keyed) == 0) {
             state.suspended = 0;
@@ -147,13 +107,13 @@ bool take_terminal() {
     }
     state.original = found;
     state.keyed = key_mode(found);
-    install_handler(SIGTSTP, on_stop, &state.previous_stop);
+    install_job_handler(SIGTSTP, on_stop, &state.previous_stop);
     // A job started with Ctrl-Z ignored is not meant to stop; keep it so.
     state.stop_ignored = state.previous_stop.sa_handler == SIG_IGN;
     if (state.stop_ignored) {
         sigaction(SIGTSTP, &state.previous_stop, nullptr);
     }
-    install_handler(SIGCONT, on_continue, &state.previous_continue);
+    install_job_handler(SIGCONT, on_continue, &state.previous_continue);
     state.suspended = 0;
     // Marked before the terminal changes, so that a restore from a signal
     // handler at any point from here on gives it back.

@@ -3,17 +3,25 @@
 #include "platform/linux/clock_posix.h"
 #include "platform/linux/file_chooser_desktop.h"
 #include "platform/linux/key_source_terminal.h"
+#include "platform/linux/sound_file_sndfile.h"
+#include "platform/linux/terminal_line_tty.h"
 #include "platform/linux/wave_audio_alsa.h"
+
+#include <unistd.h>
 
 namespace {
 
-// ALSA's default device, the terminal, zenity or kdialog, the POSIX clock.
+// ALSA's default device, the terminal, zenity or kdialog, the POSIX clock,
+// libsndfile.
 struct linux_platform final : native_platform {
     posix_clock clock;
     std::unique_ptr<wave_audio> audio = make_alsa_wave_audio();
     std::unique_ptr<key_source> keys = make_terminal_key_source();
     std::unique_ptr<file_chooser> chooser = make_desktop_file_chooser();
-    platform services_{clock, *audio, *keys, *chooser};
+    std::unique_ptr<terminal_line> status_line = make_tty_terminal_line(STDOUT_FILENO);
+    std::unique_ptr<terminal_line> progress_line = make_tty_terminal_line(STDERR_FILENO);
+    std::unique_ptr<sound_file_writer> sound_writer = make_sndfile_writer();
+    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer};
 
     platform& services() override { return services_; }
 };

@@ -158,11 +158,91 @@ int sim_key_source::poll_key() {
     return code;
 }
 
+int sim_terminal_line::width() {
+    int now_columns = columns;
+    for (const sim_resize& resize : resizes)
+        if (resize.at_ms <= owner_.now_ms()) now_columns = resize.columns;
+    return now_columns;
+}
+
+void sim_terminal_line::show(const std::string& text) {
+    events.push_back({owner_.now_ms(), true, text});
+    if (transcript != nullptr) fprintf(transcript, "<show %s>", text.c_str());
+    showing_ = true;
+}
+
+void sim_terminal_line::erase() {
+    events.push_back({owner_.now_ms(), false, ""});
+    if (transcript != nullptr) fputs("<erase>", transcript);
+    showing_ = false;
+}
+
+void sim_terminal_line::stop_due(int64_t now_ms) {
+    while (next_stop_ < stops.size() && stops[next_stop_] <= now_ms) {
+        ++next_stop_;
+        if (!showing_) continue;
+        events.push_back({now_ms, false, "stopped"});
+        if (transcript != nullptr) fputs("<stopped>", transcript);
+        showing_ = false;
+    }
+}
+
+// Keeps its frames in the writer's record of it.
+struct sim_sound_file final : sound_file {
+    sim_sound_file_writer& writer;
+    size_t index;
+    std::string error_text;
+
+    sim_sound_file(sim_sound_file_writer& w, size_t i) : writer(w), index(i) {}
+    ~sim_sound_file() override {
+        if (!writer.files[index].finished) writer.files[index].dropped = true;
+    }
+
+    bool write(const int16_t* samples, uint32_t frames) override {
+        sim_sound_file_record& record = writer.files[index];
+        if (record.frames + frames > writer.fail_after_frames) {
+            error_text = writer.fail_text;
+            return false;
+        }
+        if (writer.record_samples) record.samples.insert(record.samples.end(), samples, samples + 2 * frames);
+        record.frames += frames;
+        if (record.frames >= writer.interrupt_after_frames) pending_signal = SIGINT;
+        return true;
+    }
+
+    bool finish() override {
+        if (writer.fail_finish) {
+            error_text = writer.fail_text;
+            return false;
+        }
+        writer.files[index].finished = true;
+        return true;
+    }
+
+    std::string error() const override { return error_text; }
+};
+
+std::unique_ptr<sound_file> sim_sound_file_writer::create(const std::string& path, const std::string& type,
+                                                          uint64_t frames, std::string& error) {
+    if (!create_error.empty()) {
+        error = create_error;
+        return nullptr;
+    }
+    sim_sound_file_record record;
+    record.path = path;
+    record.type = type;
+    record.expected_frames = frames;
+    files.push_back(record);
+    return std::make_unique<sim_sound_file>(*this, files.size() - 1);
+}
+
 sim_platform::sim_platform() = default;
 
 void sim_platform::advance(int64_t ms) {
     now_ms_ += ms;
     for (auto* device : audio.playing_) device->play_until(now_ms_);
+    status_line.stop_due(now_ms_);
+    progress_line.stop_due(now_ms_);
     for (auto& s : signals_) {
         if (s.code != 0 && s.at_ms <= now_ms_) {
             pending_signal = s.code;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,7 +52,10 @@ private:
 class sim_wave_audio final : public wave_audio {
 public:
     explicit sim_wave_audio(sim_platform& owner) : owner_(owner) {}
-    wave_probe_result probe() override { return probe_result; }
+    wave_probe_result probe() override {
+        ++probes;
+        return probe_result;
+    }
     wave_error open_output(std::unique_ptr<wave_output>& device) override;
     wave_error open_input(std::unique_ptr<wave_input>& device) override;
     std::string error_text(wave_error code) override;
@@ -70,6 +74,7 @@ public:
     std::vector<sim_output_opening> outputs;
     std::vector<sim_input_opening> inputs;
     int writes = 0;
+    int probes = 0;
     int open_output_devices = 0;
     int open_input_devices = 0;
 
@@ -111,6 +116,77 @@ public:
     int calls = 0;
 };
 
+// One change of a simulated terminal line: drawn with text, or taken away.
+struct sim_line_event {
+    int64_t at_ms;
+    bool shown;
+    std::string text;
+};
+
+struct sim_resize {
+    int64_t at_ms;
+    int columns;
+};
+
+// A terminal line that records what was drawn. Not a terminal unless a test
+// makes it one.
+class sim_terminal_line final : public terminal_line {
+public:
+    explicit sim_terminal_line(sim_platform& owner) : owner_(owner) {}
+    bool usable() override { return is_terminal; }
+    int width() override;
+    bool showing() override { return showing_; }
+    void show(const std::string& text) override;
+    void erase() override;
+
+    bool is_terminal = false;
+    int columns = 80;
+    std::vector<sim_resize> resizes;  // in time order
+    // Virtual times at which the job is stopped (Ctrl-Z) and resumed at
+    // once: the line is taken away as a stop takes it.
+    std::vector<int64_t> stops;
+    // When set, each drawing is written into it as "<show TEXT>" or
+    // "<erase>", among what the run prints there.
+    FILE* transcript = nullptr;
+    std::vector<sim_line_event> events;
+
+private:
+    friend class sim_platform;
+    void stop_due(int64_t now_ms);
+    sim_platform& owner_;
+    bool showing_ = false;
+    size_t next_stop_ = 0;
+};
+
+// One file the simulated sound file writer was asked for.
+struct sim_sound_file_record {
+    std::string path;
+    std::string type;
+    uint64_t expected_frames = 0;
+    uint64_t frames = 0;
+    std::vector<int16_t> samples;  // when recording
+    bool finished = false;
+    bool dropped = false;  // destroyed unfinished
+};
+
+class sim_sound_file_writer final : public sound_file_writer {
+public:
+    std::vector<std::string> types() override { return writable_types; }
+    std::unique_ptr<sound_file> create(const std::string& path, const std::string& type, uint64_t frames,
+                                       std::string& error) override;
+
+    std::vector<std::string> writable_types{"wav", "flac"};
+    std::string create_error;  // when set, create fails with it
+    // A write that would take the file past this many frames fails.
+    uint64_t fail_after_frames = UINT64_MAX;
+    std::string fail_text = "No space left on device";
+    bool fail_finish = false;
+    // Ctrl-C arrives once this many frames are written.
+    uint64_t interrupt_after_frames = UINT64_MAX;
+    bool record_samples = true;
+    std::vector<sim_sound_file_record> files;
+};
+
 class sim_platform {
 public:
     sim_platform();
@@ -127,6 +203,9 @@ public:
     sim_wave_audio audio{*this};
     sim_key_source keys{*this};
     sim_file_chooser chooser;
+    sim_terminal_line status_line{*this};
+    sim_terminal_line progress_line{*this};
+    sim_sound_file_writer sound_writer;
     int64_t total_sleep_ms = 0;
 
     // Where virtual time starts: a whole second, so tone timing is exact.
@@ -135,5 +214,5 @@ public:
 private:
     int64_t now_ms_ = start_ms;
     std::vector<sim_key> signals_;
-    platform services_{clock, audio, keys, chooser};
+    platform services_{clock, audio, keys, chooser, status_line, progress_line, sound_writer};
 };

@@ -1,0 +1,196 @@
+#include "engine/status_line.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "engine/playback.h"
+#include "log/terminal_lines.h"
+#include "schedule/fdt.h"
+
+namespace {
+
+constexpr int draw_interval_ms = 250;
+constexpr uint32_t before_first_entry = UINT32_MAX;
+constexpr const char* separator = "  ";
+constexpr const char* keys_text = "keys: + - n N s b p q";
+constexpr int widest_bar = 40;
+constexpr int narrowest_bar = 10;
+
+// A part of a line and how long it stays when room is short: parts of a
+// higher rank go first.
+struct line_part {
+    std::string text;
+    int rank;
+};
+
+std::string joined(const std::vector<line_part>& parts, int highest_rank) {
+    std::string line;
+    for (const line_part& part : parts) {
+        if (part.text.empty() || part.rank > highest_rank) continue;
+        if (!line.empty()) line += separator;
+        line += part.text;
+    }
+    return line;
+}
+
+size_t room_of(int width) {
+    return width > 1 ? static_cast<size_t>(width - 1) : 0;
+}
+
+std::string fitted(const std::vector<line_part>& parts, int width) {
+    const size_t room = room_of(width);
+    int highest = 0;
+    for (const line_part& part : parts)
+        if (part.rank > highest) highest = part.rank;
+    for (int rank = highest; rank >= 0; --rank) {
+        std::string line = joined(parts, rank);
+        if (line.size() <= room) return line;
+    }
+    return joined(parts, 0).substr(0, room);
+}
+
+// Where the playing entry stands in the schedule. Kept up to date step by
+// step as the play loop advances and the keys insert after the playing
+// entry, so that a long schedule is not walked at every update.
+struct schedule_summary {
+    bool valid = false;
+    uint32_t pos = 0;            // the fdt_pos it describes
+    uint32_t entries = 0;        // the num_fdt it describes
+    uint32_t tones_through = 0;  // tone entries up to pos, pos included
+    uint32_t tones = 0;          // tone entries in the whole table
+    int64_t seconds_after = 0;   // sound of the tone entries after pos
+};
+
+bool is_tone(uint32_t index) {
+    return fdt[index].text == nullptr;
+}
+
+void recount(schedule_summary& s) {
+    s = schedule_summary{true, fdt_pos, num_fdt, 0, 0, 0};
+    for (uint32_t i = 0; i < num_fdt; ++i) {
+        if (!is_tone(i)) continue;
+        ++s.tones;
+        if (s.pos != before_first_entry && i <= s.pos)
+            ++s.tones_through;
+        else
+            s.seconds_after += entry_sound_seconds(fdt[i].duration);
+    }
+}
+
+void follow_schedule(schedule_summary& s) {
+    const uint32_t pos = fdt_pos;
+    const bool moved = pos != s.pos;
+    const bool grown = num_fdt != s.entries;
+    if (!s.valid || pos == before_first_entry || s.pos == before_first_entry || pos < s.pos ||
+        num_fdt < s.entries || (moved && grown) || pos >= num_fdt) {
+        recount(s);
+        return;
+    }
+    if (grown) {
+        // The keys insert right after the playing entry.
+        for (uint32_t i = pos + 1; i <= pos + (num_fdt - s.entries); ++i) {
+            if (!is_tone(i)) continue;
+            ++s.tones;
+            s.seconds_after += entry_sound_seconds(fdt[i].duration);
+        }
+        s.entries = num_fdt;
+    }
+    while (s.pos < pos) {
+        ++s.pos;
+        if (!is_tone(s.pos)) continue;
+        ++s.tones_through;
+        s.seconds_after -= entry_sound_seconds(fdt[s.pos].duration);
+    }
+}
+
+struct playing_entry {
+    std::string frequency;
+    int64_t sound_seconds = 0;
+    int64_t seconds_before = 0;  // of the steady part, while the pulsed tail plays
+};
+
+playing_entry entry;
+schedule_summary summary;
+int ms_since_draw = draw_interval_ms;
+
+}  // namespace
+
+std::string clock_text(int64_t seconds) {
+    if (seconds < 0) seconds = 0;
+    char text[48];
+    if (seconds >= 3600)
+        snprintf(text, sizeof text, "%" PRId64 ":%02d:%02d", seconds / 3600, static_cast<int>(seconds / 60 % 60),
+                 static_cast<int>(seconds % 60));
+    else
+        snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+    return text;
+}
+
+std::string status_line_text(const status_fields& fields, int width) {
+    const std::vector<line_part> parts = {
+        {fields.frequency + " Hz", 0},
+        {clock_text(fields.elapsed_seconds) + " / " + clock_text(fields.total_seconds), 2},
+        {fields.paused ? "paused" : "", 1},
+        {"tone " + std::to_string(fields.tone_number) + " of " + std::to_string(fields.tone_count), 4},
+        {clock_text(fields.schedule_left_seconds) + " left", 3},
+        {keys_text, 5},
+    };
+    return fitted(parts, width);
+}
+
+std::string progress_bar_text(uint64_t done, uint64_t total, int64_t seconds_left, int width) {
+    if (done > total) done = total;
+    const uint64_t percent = total == 0 ? 100 : done * 100 / total;
+    std::vector<line_part> parts = {
+        {"export", 2},
+        {"", 1},  // the bar, sized to the room left
+        {std::to_string(percent) + "%", 0},
+        {seconds_left >= 0 ? clock_text(seconds_left) + " left" : "", 1},
+    };
+    const size_t room = room_of(width);
+    const size_t others = joined(parts, 2).size();
+    const size_t framing = 2 + 2;  // brackets and separator
+    if (room >= others + framing + narrowest_bar) {
+        size_t inner = room - others - framing;
+        if (inner > widest_bar) inner = widest_bar;
+        const size_t filled = total == 0 ? inner : static_cast<size_t>(done * inner / total);
+        parts[1].text = "[" + std::string(filled, '#') + std::string(inner - filled, '-') + "]";
+    }
+    return fitted(parts, width);
+}
+
+void status_line_entry(double frequency, int duration) {
+    char text[32];
+    snprintf(text, sizeof text, "%g", frequency);
+    entry = playing_entry{text, entry_sound_seconds(duration), 0};
+}
+
+void status_line_tail(int seconds_before) {
+    entry.seconds_before = seconds_before > 0 ? seconds_before : 0;
+}
+
+void status_line_step(int slept_ms, int64_t part_elapsed, bool paused) {
+    if (ms_since_draw < draw_interval_ms) ms_since_draw += slept_ms;
+    if (ms_since_draw < draw_interval_ms) return;
+    const int width = terminal_line_width(terminal_line_role::status);
+    if (width == 0) return;
+    follow_schedule(summary);
+    int64_t elapsed = entry.seconds_before + (part_elapsed > 0 ? part_elapsed : 0);
+    if (elapsed > entry.sound_seconds) elapsed = entry.sound_seconds;
+    status_fields fields;
+    fields.frequency = entry.frequency;
+    fields.elapsed_seconds = elapsed;
+    fields.total_seconds = entry.sound_seconds;
+    fields.tone_number = summary.tones_through;
+    fields.tone_count = summary.tones;
+    fields.schedule_left_seconds = entry.sound_seconds - elapsed + summary.seconds_after;
+    fields.paused = paused;
+    if (offer_terminal_line(terminal_line_role::status, status_line_text(fields, width))) ms_since_draw = 0;
+}
+
+void reset_status_line() {
+    entry = playing_entry{};
+    summary = schedule_summary{};
+    ms_since_draw = draw_interval_ms;
+}

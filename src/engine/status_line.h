@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The line at the bottom of the terminal that tells where the run is: the
+// tone's status while it plays, the progress bar while an export runs.
+
+// What the status line tells about the playing tone.
+struct status_fields {
+    std::string frequency;  // as the tone's progress line prints it
+    int64_t elapsed_seconds = 0;
+    int64_t total_seconds = 0;
+    uint32_t tone_number = 0;  // among the tone entries, from 1
+    uint32_t tone_count = 0;
+    int64_t schedule_left_seconds = 0;  // this tone's rest and every later tone
+    bool paused = false;
+};
+
+// m:ss, or h:mm:ss from an hour on.
+std::string clock_text(int64_t seconds);
+// The status line for a terminal of width columns. It stays below the last
+// column, so that it never wraps; what does not fit is left out, the keys
+// first and the frequency last.
+std::string status_line_text(const status_fields& fields, int width);
+// "export  [####------]  42%  0:03 left", fitted the same way. seconds_left
+// is below 0 while not yet known.
+std::string progress_bar_text(uint64_t done, uint64_t total, int64_t seconds_left, int width);
+
+// Playback tells the status line about the entry it starts, and about the
+// pulsed tail that follows the steady part of a split entry.
+void status_line_entry(double frequency, int duration);
+void status_line_tail(int seconds_before);
+// A poll step after slept_ms of sleep, part_elapsed seconds into the part
+// that plays. Redraws at most four times a second.
+void status_line_step(int slept_ms, int64_t part_elapsed, bool paused);
+void reset_status_line();

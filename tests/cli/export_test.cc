@@ -1,0 +1,101 @@
+// The real binary's export and its long options: what a failed or
+// interrupted export leaves, and what --help and --version write.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/binary_process.h"
+#include "support/expected_text.h"
+
+namespace {
+
+// The program's help names the sound file types it writes.
+bool program_exports() {
+    static const bool exports = [] {
+        char pattern[] = "/tmp/tonquel-cli.XXXXXX";
+        std::string dir = mkdtemp(pattern);
+        auto help = tq_test::run_binary({"--help"}, dir);
+        std::filesystem::remove_all(dir);
+        return help.out.find("the type: none on this system") == std::string::npos;
+    }();
+    return exports;
+}
+
+class export_binary : public tq_test::binary_test {
+protected:
+    void SetUp() override {
+        binary_test::SetUp();
+        if (!program_exports()) GTEST_SKIP() << "this build writes no sound files";
+    }
+    void write(const std::string& name, const std::string& content) { std::ofstream(dir_ + "/" + name) << content; }
+    std::string read(const std::string& name) const { return tq_test::slurp(dir_ + "/" + name); }
+};
+
+using long_options = tq_test::binary_test;
+
+TEST_F(long_options, help_and_version_write_to_standard_output_only_and_exit_0) {
+    auto help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out.rfind(tq_test::usage_text, 0), 0u);
+    if (program_exports()) {
+        EXPECT_NE(help.out.find("the type: .wav, .flac, .ogg or .mp3."), std::string::npos);
+    }
+    auto version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, tq_test::version_block);
+    EXPECT_EQ(version.err, "");
+}
+
+TEST_F(export_binary, success_replaces_the_earlier_file_and_leaves_nothing_else) {
+    write("out.wav", "earlier");
+    auto result = run({"--output", "out.wav", "440,2"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "#Frequency, Duration\n  440, 2\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read("out.wav").size(), 44u + 2 * 44100 * 4);
+    EXPECT_TRUE(files_starting_with("tonquel-").empty());
+}
+
+TEST_F(export_binary, a_file_size_limit_keeps_the_earlier_file) {
+    write("out.wav", "earlier");
+    auto result = run({"--output", "out.wav", "440,10"}, {"", false, 256 * 1024});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tonquel: out.wav: File too large\n");
+    EXPECT_EQ(result.out, "#Frequency, Duration\n  440, 10\n");
+    EXPECT_EQ(read("out.wav"), "earlier");
+    EXPECT_TRUE(files_starting_with("tonquel-").empty());
+}
+
+TEST_F(export_binary, ctrl_c_stops_with_status_0_and_keeps_the_earlier_file) {
+    write("out.flac", "earlier");
+    // Five hours of silence: long enough to be caught in the middle.
+    pid_t pid = tq_test::start_binary(
+        {"-v", "0", "--output", "out.flac", "440,3600", "440,3600", "440,3600", "440,3600", "440,3600"}, dir_);
+    ASSERT_GT(pid, 0);
+    bool writing = false;
+    for (int tries = 0; tries < 1000 && !writing; ++tries) {
+        for (const std::string& part : files_starting_with("tonquel-")) {
+            std::error_code gone;
+            if (std::filesystem::file_size(part, gone) > 0 && !gone) writing = true;
+        }
+        if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGINT);
+    auto result = tq_test::finish_binary(pid, dir_);
+    ASSERT_TRUE(writing);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read("out.flac"), "earlier");
+    EXPECT_TRUE(files_starting_with("tonquel-").empty());
+}
+
+}  // namespace
