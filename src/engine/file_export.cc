@@ -97,13 +97,14 @@ void begin_export(const char* path) {
     frames_total = schedule_frames();
     frames_done = 0;
     std::string type = type_of(path);
-    if (type == "wav" && frames_total * bytes_per_frame > wav_data_bytes_max) {
-        log_err("%s: %s: longer than a WAV file can hold (6 h 45 min): written as RF64\n", program_name, path);
-        type = "rf64";
-    }
+    const bool too_long_for_wav = type == "wav" && frames_total * bytes_per_frame > wav_data_bytes_max;
+    if (too_long_for_wav) type = "rf64";
     std::string error;
     export_file = current_platform->sound_writer.create(path, type, frames_total, error);
     if (!export_file) export_failure(error);
+    // Said only once it is so: a system without RF64 refuses instead.
+    if (too_long_for_wav)
+        log_err("%s: %s: longer than a WAV file can hold (6 h 45 min): written as RF64\n", program_name, path);
     started_second = current_platform->clock.now_seconds();
 }
 

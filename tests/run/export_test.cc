@@ -226,6 +226,14 @@ TEST(export_run, a_wav_longer_than_4_gib_is_written_as_rf64) {
     r = run(shorter, with({"--output", "long.wav"}, std::vector<std::string>(6, "440,3600")));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(shorter.sound_writer.files.at(0).type, "wav");
+
+    // A system that writes no RF64 refuses before anything is rendered.
+    sim_platform without_rf64;
+    without_rf64.sound_writer.create_error = "this system writes no RF64";
+    r = run(without_rf64, with({"--output", "long.wav"}, hours));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tonquel: long.wav: this system writes no RF64\n");
+    EXPECT_TRUE(without_rf64.sound_writer.files.empty());
 }
 
 TEST(export_run, progress_bar_only_on_a_terminal_and_taken_away_before_each_line) {

@@ -49,8 +49,19 @@ start() {  # start NAME ARGS...: the program in a new tmux window, its status no
     fi
 }
 
+# wait_for_status WINDOW PATTERN: the status line at the bottom matches.
+wait_for_status() {
+    local tries=0
+    until pane_text "$1" | grep -qE -- "$2"; do
+        tries=$((tries + 1))
+        [ $tries -le 50 ] || { fail "no status line like '$2' in window $1"; pane_text "$1" >&2; return; }
+        sleep 0.1
+    done
+}
+
 start walk -r 300,30 400,30
 wait_for_line walk "  300, 30" 1
+wait_for_status walk '^300 Hz +0:0[0-9] / 0:30 +tone 1 of 2 +[01]:[0-9]{2} left +keys: \+ - n N s b p q$'
 sleep 0.7
 tm send-keys -t walk n
 wait_for_line walk "# added 297, 180" 1
@@ -62,6 +73,8 @@ tm send-keys -t walk Up
 wait_for_line walk "  297, 180" 2
 tm send-keys -t walk p
 wait_for_line walk "#pause" 1
+wait_for_status walk 'paused'
+
 tm send-keys -t walk x  # only resumes
 sleep 0.3
 tm send-keys -t walk b
@@ -69,6 +82,7 @@ wait_for_line walk "  300, 30" 2
 tm send-keys -t walk q
 wait_for_file "$WORK/walk.status"
 [ "$(cat "$WORK/walk.status")" = 0 ] || fail "status $(cat "$WORK/walk.status") after q"
+pane_text walk | grep -q 'keys: ' && fail "the status line outlived the run"
 
 session=$(ls "$WORK"/session_* 2>/dev/null | head -1)
 [ -n "$session" ] || { fail "no session file"; exit 1; }
