@@ -37,9 +37,6 @@ windows_setup() {
     # Without a sound server Wine falls back on its ALSA driver, whose library
     # chatters on standard error; Windows has no such fallback.
     export WINEDLLOVERRIDES="winealsa.drv=d"
-    # Wine's WinMM feeds the sound server in short periods that a busy
-    # machine can miss; a longer latency keeps those gaps out.
-    export PULSE_LATENCY_MSEC=200
     WORK=$(mktemp -d /tmp/tonquel-windows.XXXXXX)
     trap windows_cleanup EXIT
 }
