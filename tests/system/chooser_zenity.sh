@@ -12,13 +12,13 @@ done
 : "${TONQUEL_BIN:?}" "${TONQUEL_BUILD_DIR:?}"
 
 source "$(dirname "$0")/lib/xvfb.sh"
+source "$(dirname "$0")/lib/dialog.sh"
 WORK=$(mktemp -d /tmp/tonquel-chooser.XXXXXX)
 ARTEFACTS="$TONQUEL_BUILD_DIR/artefacts"
 mkdir -p "$ARTEFACTS"
-TONQUEL_PID=""
 
 cleanup() {
-    [ -n "$TONQUEL_PID" ] && kill "$TONQUEL_PID" 2>/dev/null
+    stop_dialog
     xvfb_stop
     rm -rf "$WORK"
 }
@@ -42,50 +42,10 @@ printf '# first\n440,-1\n' >"$WORK/run/DATA/a.txt"
 printf '# second\n550,-1\n' >"$WORK/run/DATA/b c.txt"
 DATA_DIR="$WORK/run/DATA"
 
-# Starts tonquel -g in the run folder, waits for its dialog, focuses it and
-# sends the keys given (xdotool key names, "type:TEXT" to type TEXT, or
-# "interrupt" to send tonquel SIGINT as Ctrl-C would).
-# $1 names the run.
-run_dialog() {
-    local name=$1 window="" tries step
-    shift
-    (cd "$WORK/run" && exec "$TONQUEL_BIN" -g </dev/null >"$WORK/$name.out" 2>"$WORK/$name.err") &
-    TONQUEL_PID=$!
-    for tries in $(seq 100); do
-        window=$(xdotool search --name "Select Frequency Files" 2>/dev/null | head -1)
-        [ -n "$window" ] && break
-        kill -0 "$TONQUEL_PID" 2>/dev/null || fail "$name: tonquel ended before the dialog appeared"
-        sleep 0.1
-    done
-    [ -n "$window" ] || fail "$name: no dialog window"
-    # The window is mapped before it takes keys; without a window manager
-    # focus has to be set by hand.
-    sleep 1
-    xdotool windowfocus --sync "$window" || fail "$name: cannot focus the dialog"
-    for step in "$@"; do
-        sleep 0.5
-        case $step in
-            type:*) xdotool type --delay 20 "${step#type:}" ;;
-            interrupt) kill -INT "$TONQUEL_PID" ;;
-            Return | Escape)
-                if command -v import >/dev/null; then
-                    import -window root "$ARTEFACTS/chooser_zenity_$name.png" 2>/dev/null
-                fi
-                xdotool key "$step" ;;
-            *) xdotool key "$step" ;;
-        esac
-    done
-    for tries in $(seq 150); do
-        kill -0 "$TONQUEL_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$TONQUEL_PID" 2>/dev/null; then
-        fail "$name: tonquel still running 15 s after the dialog was closed"
-    fi
-    wait "$TONQUEL_PID"
-    STATUS=$?
-    TONQUEL_PID=""
-}
+DIALOG_PROGRAM=$TONQUEL_BIN
+DIALOG_DIR="$WORK/run"
+DIALOG_SHOTS="$ARTEFACTS/chooser_zenity"
+mkdir -p "$DIALOG_SHOTS"
 
 expect_line() {
     grep -qxF -- "$2" "$WORK/$1.out" || fail "$1: no line '$2' on standard output"
@@ -99,7 +59,7 @@ expect_line one "# $DATA_DIR/a.txt"
 expect_line one "# first"
 expect_line one "  440, -1"
 grep -q "550" "$WORK/one.out" && fail "one: the file not chosen was read"
-cp "$ARTEFACTS/chooser_zenity_one.png" "$ARTEFACTS/chooser_zenity.png" 2>/dev/null
+cp "$DIALOG_SHOTS/one.png" "$ARTEFACTS/chooser_zenity.png" 2>/dev/null
 
 # Every file of the start folder, one name with a blank: the dialog must
 # have opened in DATA, and lists them by name.

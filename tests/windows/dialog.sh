@@ -7,9 +7,10 @@
 set -u
 source "$(dirname "$0")/lib/windows_check.sh"
 source "$(dirname "$0")/../system/lib/xvfb.sh"
+source "$(dirname "$0")/../system/lib/dialog.sh"
 windows_setup Xvfb xdotool
 pulse_start || exit $?  # sound devices that pass the probe
-WINDOWS_CLEANUP='[ -n "${PID:-}" ] && kill "$PID" 2>/dev/null; xvfb_stop'
+WINDOWS_CLEANUP='stop_dialog; xvfb_stop'
 # Wine's desktop keeps the display it started with: a running Wine (as
 # scripts/test-windows keeps one) brings its own, otherwise one starts here.
 if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
@@ -22,46 +23,13 @@ printf '# second\n550,-1\n' >"$WORK/run/DATA/b.txt"
 # The folder as the Windows program sees it: on drive Z:, with '/'.
 DATA_DIR="Z:$WORK/run/DATA"
 
-# run_dialog NAME STEPS...: tonquel -g in the run folder; each step, after
-# the dialog is up, is "type:TEXT", "interrupt" or an xdotool key name.
-run_dialog() {
-    local name=$1 window="" tries step
-    shift
-    (cd "$WORK/run" && exec "$TONQUEL_WINE" -g </dev/null >"$WORK/$name.out" 2>"$WORK/$name.err") &
-    PID=$!
-    for tries in $(seq 150); do
-        window=$(xdotool search --name "Select Frequency Files" 2>/dev/null | head -1)
-        [ -n "$window" ] && break
-        if ! kill -0 "$PID" 2>/dev/null; then
-            fail "$name: ended before the dialog appeared: $(cat "$WORK/$name.err")"
-            STATUS=-1
-            return
-        fi
-        sleep 0.1
-    done
-    [ -n "$window" ] || { fail "$name: no dialog window"; STATUS=-1; return; }
-    sleep 1
-    xdotool windowfocus --sync "$window" || fail "$name: cannot focus the dialog"
-    for step in "$@"; do
-        sleep 0.5
-        case $step in
-            type:*) xdotool type --delay 20 "${step#type:}" ;;
-            interrupt) kill -INT "$PID" ;;
-            *) xdotool key "$step" ;;
-        esac
-    done
-    for tries in $(seq 150); do
-        kill -0 "$PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$PID" 2>/dev/null && fail "$name: still running 15 s after the dialog was answered"
-    wait "$PID"
-    STATUS=$?
-    PID=""
-    tr -d '\r' <"$WORK/$name.out" >"$WORK/$name.lines"
-}
+DIALOG_PROGRAM=$TONQUEL_WINE
+DIALOG_DIR="$WORK/run"
+# Standard output as the Linux program writes it.
+lines_of() { tr -d '\r' <"$WORK/$1.out" >"$WORK/$1.lines"; }
 
 expect_output() {  # expect_output NAME TEXT: the whole of standard output
+    lines_of "$1"
     if [ "$(cat "$WORK/$1.lines")" != "$2" ]; then
         fail "$1: standard output differs"
         diff <(echo "$2") "$WORK/$1.lines" >&2
