@@ -78,6 +78,9 @@ void capture_dump(double frequency) {
                               capture_buffer[2 * i + 1]) >= 0;
         end_record_write(mor_file, mor_record, written);
     }
+    // What was recorded is kept first; then a device that stopped answering
+    // fails the run.
+    if (wave_error code = wave_in->failure()) wave_in_failure(code);
     wave_in->reset();
     wave_in.reset();
 }

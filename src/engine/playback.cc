@@ -144,5 +144,7 @@ void play_tone(double frequency, int seconds, int pulse) {
 
     if (wave_in) capture_dump(frequency);
     wave_out->reset();
+    // A device that stopped answering as the tone ended fails the run too.
+    if (wave_error code = wave_out->failure()) wave_out_failure(code);
     wave_out.reset();
 }

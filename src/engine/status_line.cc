@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "engine/playback.h"
@@ -155,7 +156,10 @@ std::string progress_bar_text(uint64_t done, uint64_t total, int64_t seconds_lef
         size_t inner = room - others - framing;
         if (inner > widest_bar) inner = widest_bar;
         const size_t filled = total == 0 ? inner : static_cast<size_t>(done * inner / total);
-        parts[1].text = "[" + std::string(filled, '#') + std::string(inner - filled, '-') + "]";
+        std::string bar;
+        bar.reserve(inner + 2);
+        bar.append(1, '[').append(filled, '#').append(inner - filled, '-').append(1, ']');
+        parts[1].text = std::move(bar);
     }
     return fitted(parts, width);
 }

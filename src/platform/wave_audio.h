@@ -27,6 +27,9 @@ struct wave_output {
     virtual bool is_done(const pcm_block& block) = 0;
     // Stops the sound at once and hands back every queued block.
     virtual void reset() = 0;
+    // A failure the device met on its own, between calls (it stopped
+    // answering, say); 0 while it works. Later writes return it too.
+    virtual wave_error failure() { return 0; }
 };
 
 // An open input device: 1000 frames/s, 2 channels, S16.
@@ -38,6 +41,9 @@ struct wave_input {
     virtual uint32_t stop() = 0;
     // Stops at once and forgets the block.
     virtual void reset() = 0;
+    // A failure the device met on its own (it stopped answering, say); 0
+    // while it works.
+    virtual wave_error failure() { return 0; }
 };
 
 struct wave_probe_result {

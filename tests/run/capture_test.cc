@@ -153,6 +153,18 @@ TEST_F(capture_run, octave_shifted_tone_is_tagged_with_its_own_frequency) {
     EXPECT_EQ(read("mor.txt"), block("10", sim.audio.inputs[0].started_ms, 1000));
 }
 
+TEST_F(capture_run, input_that_stops_answering_keeps_what_it_recorded_and_ends_the_run) {
+    sim.audio.fail_stop_input = 13;
+    run_result r = run(sim, {"-m", "mor.txt", "440,2", "550,2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "#Frequency, Duration\n  440, 2\n");
+    EXPECT_EQ(r.err, "tonquel: waveIn: simulated device error 13\n");
+    ASSERT_EQ(sim.audio.inputs.size(), 1u);
+    EXPECT_EQ(read("mor.txt"), block("440", sim.audio.inputs[0].started_ms, 2000));
+    EXPECT_EQ(sim.audio.open_input_devices, 0);
+    EXPECT_EQ(sim.audio.open_output_devices, 0);
+}
+
 TEST_F(capture_run, input_device_failures_end_the_run) {
     struct failure_case {
         const char* what;

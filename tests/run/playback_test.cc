@@ -223,6 +223,17 @@ TEST(playback_run, output_device_that_fails_to_open_ends_the_run) {
     EXPECT_EQ(sim.audio.open_output_devices, 0);
 }
 
+TEST(playback_run, output_that_stops_answering_as_the_tone_ends_ends_the_run) {
+    sim_platform sim;
+    sim.audio.fail_reset_output = 12;
+    run_result r = run(sim, {"440,2", "550,2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "#Frequency, Duration\n  440, 2\n");
+    EXPECT_EQ(r.err, "tonquel: waveOut: simulated device error 12\n");
+    ASSERT_EQ(sim.audio.outputs.size(), 1u);
+    EXPECT_EQ(sim.audio.open_output_devices, 0);
+}
+
 TEST(playback_run, failing_write_ends_the_run_with_the_device_closed) {
     // The first write, the second of the first pass, and a refill.
     for (int failing : {1, 2, 4}) {

@@ -1,130 +1,189 @@
 #include "platform/linux/alsa_input.h"
-#include "platform/linux/alsa_probe.h"
-#include "platform/linux/alsa_thread.h"
+
+#include "platform/linux/alsa_pcm.h"
+#include "platform/linux/pcm_worker.h"
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <system_error>
-#include <thread>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace {
 
 constexpr unsigned input_rate = 1000;
 constexpr unsigned input_channels = 2;
-// At 1000 frames/s a fifth of a second is 200 frames: room for a reader
-// that wakes late without the capture overrunning.
-constexpr unsigned ring_latency_us = 200000;
-// Longest the reader blocks in one wait, which bounds how long stop() takes.
-constexpr int wait_step_ms = 20;
+// At 1000 frames/s the reader wakes once a quarter second, a period at a
+// time; two seconds of ring leave room for a reader that wakes late.
+constexpr alsa_pcm_shape input_shape{input_channels, input_rate, 2000000, 250000, 1};
+
+// The thread's side of the device. It reads into a buffer of its own and
+// copies into the caller's block only while the worker is not given up, so
+// a thread that comes back late from the library never writes into memory
+// the caller has freed.
+class input_worker final : public pcm_worker {
+public:
+    std::atomic<uint32_t> recorded{0};
+    std::atomic<wave_error> failure{0};
+    wave_error opened = 0;
+
+    void open(const std::string& name) {
+        opened = open_alsa_pcm(name.c_str(), alsa_direction::capture, input_shape, pcm);
+        snd_pcm_uframes_t ring = 0;
+        snd_pcm_uframes_t period = 0;
+        if (opened == 0 && snd_pcm_get_params(pcm, &ring, &period) == 0) staging.resize(ring * input_channels);
+        if (staging.empty()) staging.resize(std::size_t{input_rate} * input_channels);
+    }
+
+    void start_on_thread(const pcm_block& into, wave_error& result) {
+        halt();
+        block = into;
+        recorded.store(0);
+        // Preparing again would cost a new stream on a sound server.
+        int error = snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED ? 0 : snd_pcm_prepare(pcm);
+        if (error == 0) error = snd_pcm_start(pcm);
+        if (error < 0) {
+            snd_pcm_drop(pcm);
+            block = {};
+            result = alsa_failure(alsa_direction::capture, alsa_step::record, error);
+            return;
+        }
+        capturing = true;
+        result = 0;
+    }
+
+    // Takes in what the device still holds, then stops it.
+    void stop_on_thread() {
+        if (capturing) read_available();
+        halt();
+    }
+
+    void forget_on_thread() {
+        halt();
+        block = {};
+        recorded.store(0);
+    }
+
+private:
+    wait_plan service() override {
+        if (!capturing) return {};
+        read_available();
+        return {capturing, -1};
+    }
+
+    void read_available() {
+        while (capturing) {
+            const uint32_t done = recorded.load();
+            const uint32_t room = block.frames - done;
+            const auto want = static_cast<snd_pcm_uframes_t>(
+                std::min<std::size_t>(room, staging.size() / input_channels));
+            const snd_pcm_sframes_t got = snd_pcm_readi(pcm, staging.data(), want);
+            if (got > 0) {
+                if (!keep(done, static_cast<uint32_t>(got))) return;
+                // The block is full: later input is dropped.
+                if (recorded.load() >= block.frames) halt();
+            } else if (got == 0 || got == -EAGAIN) {
+                return;
+            } else if (!recover(static_cast<int>(got))) {
+                // The device is gone: the recording ends with what it has.
+                halt();
+            }
+        }
+    }
+
+    bool keep(uint32_t done, uint32_t frames) {
+        std::lock_guard<std::mutex> lock(caller_memory());
+        if (given_up()) return false;
+        std::memcpy(block.samples + std::size_t{done} * input_channels, staging.data(),
+                    std::size_t{frames} * input_channels * sizeof(int16_t));
+        recorded.store(done + frames);
+        return true;
+    }
+
+    // An overrun loses some input but the recording goes on.
+    bool recover(int error) {
+        if (error != -EPIPE && error != -ESTRPIPE && error != -EINTR) return false;
+        if (snd_pcm_recover(pcm, error, 1) < 0) return false;
+        return snd_pcm_start(pcm) == 0 || snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING;
+    }
+
+    void halt() {
+        if (capturing || snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING) snd_pcm_drop(pcm);
+        capturing = false;
+    }
+
+    pcm_block block;
+    bool capturing = false;
+    std::vector<int16_t> staging;
+};
 
 class alsa_input final : public wave_input {
 public:
-    explicit alsa_input(snd_pcm_t* pcm) : pcm_(pcm) {}
-
-    ~alsa_input() override {
-        reset();
-        snd_pcm_close(pcm_);
-    }
+    explicit alsa_input(std::shared_ptr<input_worker> worker) : worker_(std::move(worker)) {}
+    ~alsa_input() override { worker_->finish(); }
 
     alsa_input(const alsa_input&) = delete;
     alsa_input& operator=(const alsa_input&) = delete;
 
     wave_error start(const pcm_block& block) override {
-        reset();
+        if (wave_error failure = this->failure()) return failure;
         if (block.samples == nullptr || block.frames == 0) {
+            reset();
             return 0;
         }
-        int error = snd_pcm_prepare(pcm_);
-        if (error == 0) {
-            error = snd_pcm_start(pcm_);
+        // The result is the worker's, so that a call given up never leaves
+        // the thread writing into this frame.
+        auto result = std::make_shared<wave_error>(0);
+        if (!worker_->call([worker = worker_.get(), block, result] { worker->start_on_thread(block, *result); })) {
+            give_up();
+            return failure();
         }
-        if (error < 0) {
-            snd_pcm_drop(pcm_);
-            return error;
-        }
-        block_ = block;
-        recorded_.store(0);
-        stopping_.store(false);
-        try {
-            reader_ = start_device_thread(&alsa_input::read_into_block, this);
-        } catch (const std::system_error& failure) {
-            snd_pcm_drop(pcm_);
-            block_ = {};
-            return -failure.code().value();
-        }
-        return 0;
+        return *result;
     }
 
     uint32_t stop() override {
-        halt();
-        return recorded_.load();
+        if (!worker_->given_up() && !worker_->call([worker = worker_.get()] { worker->stop_on_thread(); })) give_up();
+        return worker_->recorded.load();
     }
 
     void reset() override {
-        halt();
-        block_ = {};
-        recorded_.store(0);
+        if (!worker_->given_up() && !worker_->call([worker = worker_.get()] { worker->forget_on_thread(); })) give_up();
+        if (worker_->given_up()) worker_->recorded.store(0);
     }
+
+    wave_error failure() override { return worker_->failure.load(); }
 
 private:
-    void halt() {
-        if (reader_.joinable()) {
-            stopping_.store(true);
-            reader_.join();
-        }
-        snd_pcm_drop(pcm_);
+    void give_up() {
+        wave_error expected = 0;
+        worker_->failure.compare_exchange_strong(expected,
+                                                 alsa_failure(alsa_direction::capture, alsa_step::stop, -ETIMEDOUT));
+        worker_->give_up();
     }
 
-    void read_into_block() {
-        uint32_t recorded = 0;
-        while (!stopping_.load() && recorded < block_.frames) {
-            const snd_pcm_sframes_t got =
-                snd_pcm_readi(pcm_, block_.samples + std::size_t{recorded} * input_channels,
-                              block_.frames - recorded);
-            if (got > 0) {
-                recorded += static_cast<uint32_t>(got);
-                recorded_.store(recorded);
-            } else if (got == 0 || got == -EAGAIN) {
-                const int ready = snd_pcm_wait(pcm_, wait_step_ms);
-                if (ready < 0 && !recover(ready)) {
-                    break;
-                }
-            } else if (!recover(static_cast<int>(got))) {
-                break;
-            }
-        }
-        // The block is full (or the device is gone): later input is dropped.
-        snd_pcm_drop(pcm_);
-    }
-
-    // An overrun loses some input but the recording goes on; any other
-    // error ends it with what was recorded so far.
-    bool recover(int error) {
-        if (error != -EPIPE && error != -ESTRPIPE && error != -EINTR) {
-            return false;
-        }
-        if (snd_pcm_recover(pcm_, error, 1) < 0) {
-            return false;
-        }
-        return snd_pcm_start(pcm_) == 0 || snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
-    }
-
-    snd_pcm_t* pcm_;
-    pcm_block block_;
-    std::atomic<uint32_t> recorded_{0};
-    std::atomic<bool> stopping_{false};
-    std::thread reader_;
+    std::shared_ptr<input_worker> worker_;
 };
 
 }  // namespace
 
 wave_error open_alsa_input(const char* device_name, std::unique_ptr<wave_input>& device) {
-    snd_pcm_t* pcm = nullptr;
-    wave_error error = open_alsa_pcm(device_name, alsa_direction::capture, input_channels, input_rate, ring_latency_us, pcm);
-    if (error != 0) return error;
-    device = std::make_unique<alsa_input>(pcm);
+    auto worker = std::make_shared<input_worker>();
+    if (!worker->launch()) return alsa_failure(alsa_direction::capture, alsa_step::open, -EAGAIN);
+    if (!worker->call([worker = worker.get(), name = std::string(device_name)] { worker->open(name); })) {
+        worker->finish();
+        return alsa_failure(alsa_direction::capture, alsa_step::open, -ETIMEDOUT);
+    }
+    if (worker->opened != 0) {
+        const wave_error error = worker->opened;
+        worker->finish();
+        return error;
+    }
+    device = std::make_unique<alsa_input>(std::move(worker));
     return 0;
 }

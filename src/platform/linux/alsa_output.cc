@@ -1,6 +1,7 @@
 #include "platform/linux/alsa_output.h"
-#include "platform/linux/alsa_probe.h"
-#include "platform/linux/alsa_thread.h"
+
+#include "platform/linux/alsa_pcm.h"
+#include "platform/linux/pcm_worker.h"
 
 #include <alsa/asoundlib.h>
 
@@ -8,198 +9,240 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <system_error>
-#include <thread>
+#include <memory>
+#include <string>
 
 namespace {
 
 constexpr unsigned output_rate = 44100;
 constexpr unsigned output_channels = 2;
-// Ring buffer of a quarter second: deep enough that a late feeder wake-up
-// never starves the device, short enough that the server wakes us rarely.
-constexpr unsigned ring_latency_us = 250000;
-// Longest the feeder blocks in one wait, which bounds how long reset() takes.
-constexpr int wait_step_ms = 20;
+// The caller keeps two one-second blocks queued. A ring that holds both
+// takes each block whole as it comes, so the feeder wakes about twice a
+// second (a block arrives, a block has played) instead of every few
+// milliseconds, and the sound server asks for data once a period.
+constexpr alsa_pcm_shape output_shape{output_channels, output_rate, 2500000, 500000, output_rate / 4};
 // The caller keeps two blocks queued; a few spare slots cost nothing.
 constexpr std::size_t queue_slots = 8;
+// A block that has not played this long after it was due means the device
+// stopped answering.
+constexpr auto stall_limit = device_answer_deadline;
+
+int64_t now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(pcm_worker::clock::now().time_since_epoch())
+        .count();
+}
 
 struct queued_block {
     const int16_t* samples = nullptr;
     uint32_t frames = 0;
-    uint32_t taken = 0;  // frames already in ALSA's ring; feeder only
+    uint32_t taken = 0;     // frames already in the ring; thread only
+    uint64_t end = 0;       // stream position after its last frame; thread only
     std::atomic<bool> done{true};
 };
 
-// The caller is the only producer (write) and the feeder thread the only
-// consumer, so the queue needs no lock: the caller fills the slot at head,
-// the feeder hands back the slot at tail by setting its done flag.
-class alsa_output final : public wave_output {
+// The thread's side of the device. The caller is the only producer (write)
+// and the thread the only consumer, so the queue needs no lock: the caller
+// fills the slot at head, the thread moves it into the ring (written) and
+// hands it back once it has played (tail).
+class output_worker final : public pcm_worker {
 public:
-    explicit alsa_output(snd_pcm_t* pcm) : pcm_(pcm) {
-        snd_pcm_uframes_t period = 0;
-        if (snd_pcm_get_params(pcm_, &ring_frames_, &period) < 0) {
-            ring_frames_ = 0;
-        }
+    std::array<queued_block, queue_slots> slots;
+    std::atomic<uint64_t> head{0};
+    std::atomic<uint64_t> tail{0};
+    std::atomic<wave_error> failure{0};
+    // When the thread last moved a frame or handed a block back.
+    std::atomic<int64_t> progress_ns{0};
+
+    void open(const std::string& name) {
+        opened = open_alsa_pcm(name.c_str(), alsa_direction::playback, output_shape, pcm);
     }
 
-    ~alsa_output() override {
-        reset();
-        snd_pcm_close(pcm_);
+    // The device is made ready again only by the next write: a tone's
+    // closing reset then costs no new stream on the sound server.
+    void reset_on_thread() {
+        if (pcm != nullptr) snd_pcm_drop(pcm);
+        hand_back_all();
+        position = played_floor = 0;
     }
+
+    wave_error opened = 0;
+
+private:
+    wait_plan service() override {
+        if (failure.load() != 0) {
+            // Keep handing back whatever the caller still queues, so it never
+            // waits on a block that will not play.
+            hand_back_all();
+            return {};
+        }
+        const bool wants_room = write_queued();
+        if (failure.load() != 0) return {};
+        if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED && position > played_floor) snd_pcm_start(pcm);
+        return {wants_room, hand_back_played()};
+    }
+
+    // Moves every queued frame that fits into the ring. True when some did
+    // not fit, so the thread waits for the device to make room.
+    bool write_queued() {
+        if (written != head.load(std::memory_order_acquire) && snd_pcm_state(pcm) == SND_PCM_STATE_SETUP) {
+            // After a reset; a lost device fails here.
+            if (const int error = snd_pcm_prepare(pcm); error < 0 && !recover(error)) return false;
+        }
+        while (written != head.load(std::memory_order_acquire)) {
+            queued_block& slot = slots[written % queue_slots];
+            const snd_pcm_sframes_t count =
+                snd_pcm_writei(pcm, slot.samples + std::size_t{slot.taken} * output_channels, slot.frames - slot.taken);
+            if (count > 0) {
+                slot.taken += static_cast<uint32_t>(count);
+                position += static_cast<uint64_t>(count);
+                progress_ns.store(now_ns());
+                if (slot.taken >= slot.frames) {
+                    slot.end = position;
+                    ++written;
+                }
+            } else if (count == 0 || count == -EAGAIN) {
+                return true;
+            } else if (!recover(static_cast<int>(count))) {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    // Hands back the blocks whose last frame has played; returns how long to
+    // sleep until the next one is due (-1: nothing in the ring).
+    int hand_back_played() {
+        uint64_t index = tail.load(std::memory_order_relaxed);
+        if (index == written) return -1;
+        snd_pcm_sframes_t delay = 0;
+        uint64_t played = position;
+        // Without a delay (an underrun, a device that keeps none) the ring
+        // has played out.
+        if (snd_pcm_delay(pcm, &delay) == 0 && delay > 0)
+            played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
+        if (played < played_floor) played = played_floor;
+        while (index != written && slots[index % queue_slots].end <= played) {
+            slots[index % queue_slots].done.store(true, std::memory_order_release);
+            tail.store(++index, std::memory_order_release);
+            progress_ns.store(now_ns());
+        }
+        if (index == written) return -1;
+        const uint64_t frames_left = slots[index % queue_slots].end - played;
+        return static_cast<int>(frames_left * 1000 / output_rate) + 2;
+    }
+
+    // Underruns (the caller paused) and suspends are part of normal life:
+    // the ring has played out, and the next frame starts a new stream.
+    bool recover(int error) {
+        if (error == -EPIPE || error == -ESTRPIPE || error == -EINTR) {
+            const int recovered = snd_pcm_recover(pcm, error, 1);
+            if (recovered == 0) {
+                played_floor = position;
+                return true;
+            }
+            error = recovered;
+        }
+        failure.store(alsa_failure(alsa_direction::playback, alsa_step::play, error));
+        hand_back_all();
+        return false;
+    }
+
+    void hand_back_all() {
+        const uint64_t end = head.load(std::memory_order_acquire);
+        for (uint64_t index = tail.load(std::memory_order_relaxed); index != end; ++index) {
+            slots[index % queue_slots].done.store(true, std::memory_order_release);
+        }
+        written = end;
+        tail.store(end, std::memory_order_release);
+        played_floor = position;
+    }
+
+    uint64_t written = 0;       // next slot to move into the ring
+    uint64_t position = 0;      // frames moved into the ring since the last reset
+    uint64_t played_floor = 0;  // frames known to have played out
+};
+
+class alsa_output final : public wave_output {
+public:
+    explicit alsa_output(std::shared_ptr<output_worker> worker) : worker_(std::move(worker)) {}
+
+    // Closing drops whatever is still queued.
+    ~alsa_output() override { worker_->finish(); }
 
     alsa_output(const alsa_output&) = delete;
     alsa_output& operator=(const alsa_output&) = delete;
 
     wave_error write(const pcm_block& block) override {
-        if (const int failure = failure_.load(std::memory_order_acquire); failure != 0) {
-            return failure;
-        }
-        if (block.samples == nullptr || block.frames == 0) {
-            return 0;
-        }
-        const uint64_t head = head_.load(std::memory_order_relaxed);
-        if (head - tail_.load(std::memory_order_acquire) >= queue_slots) {
-            return -ENOBUFS;
-        }
-        queued_block& slot = slots_[head % queue_slots];
+        if (wave_error failure = this->failure()) return failure;
+        if (block.samples == nullptr || block.frames == 0) return 0;
+        output_worker& w = *worker_;
+        const uint64_t head = w.head.load(std::memory_order_relaxed);
+        const uint64_t tail = w.tail.load(std::memory_order_acquire);
+        if (head - tail >= queue_slots) return -ENOBUFS;
+        // The stall clock starts with the first block after an idle spell.
+        if (head == tail) w.progress_ns.store(now_ns());
+        queued_block& slot = w.slots[head % queue_slots];
         slot.samples = block.samples;
         slot.frames = block.frames;
         slot.taken = 0;
         slot.done.store(false, std::memory_order_relaxed);
-        head_.store(head + 1, std::memory_order_release);
-        if (!feeder_.joinable()) {
-            stopping_.store(false);
-            try {
-                feeder_ = start_device_thread(&alsa_output::feed, this);
-            } catch (const std::system_error& error) {
-                hand_back_all();
-                return -error.code().value();
-            }
-        }
-        wake_.notify_one();
+        w.head.store(head + 1, std::memory_order_release);
+        w.wake();
         return 0;
     }
 
     bool is_done(const pcm_block& block) override {
-        for (const queued_block& slot : slots_) {
-            if (slot.samples == block.samples && !slot.done.load(std::memory_order_acquire)) {
-                return false;
-            }
+        output_worker& w = *worker_;
+        if (w.failure.load() != 0) return true;
+        bool done = true;
+        for (const queued_block& slot : w.slots) {
+            if (slot.samples == block.samples && !slot.done.load(std::memory_order_acquire)) done = false;
         }
-        return true;
+        if (!done && now_ns() - w.progress_ns.load() > std::chrono::nanoseconds(stall_limit).count()) {
+            // Nothing has moved for the whole limit: the device is not
+            // answering, and any further call would hang with it.
+            give_up(alsa_step::play);
+            return true;
+        }
+        return done;
     }
 
     void reset() override {
-        if (feeder_.joinable()) {
-            stopping_.store(true);
-            wake_.notify_one();
-            feeder_.join();
+        if (w().failure.load() != 0 && worker_->given_up()) return;
+        if (!worker_->call([worker = worker_.get()] { worker->reset_on_thread(); })) {
+            give_up(alsa_step::stop);
         }
-        snd_pcm_drop(pcm_);
-        // Leaves the device ready for the next write; a lost device fails
-        // here and that write reports it.
-        snd_pcm_prepare(pcm_);
-        hand_back_all();
     }
+
+    wave_error failure() override { return w().failure.load(); }
 
 private:
-    void feed() {
-        while (!stopping_.load()) {
-            if (failure_.load() != 0) {
-                // Keep handing back whatever the caller still queues, so it
-                // never waits on a block that will not play.
-                hand_back_all();
-                idle_wait();
-                continue;
-            }
-            const uint64_t tail = tail_.load(std::memory_order_relaxed);
-            if (tail == head_.load(std::memory_order_acquire)) {
-                start_partly_filled_ring();
-                idle_wait();
-                continue;
-            }
-            queued_block& slot = slots_[tail % queue_slots];
-            const snd_pcm_sframes_t written =
-                snd_pcm_writei(pcm_, slot.samples + std::size_t{slot.taken} * output_channels,
-                               slot.frames - slot.taken);
-            if (written > 0) {
-                slot.taken += static_cast<uint32_t>(written);
-                if (slot.taken >= slot.frames) {
-                    slot.done.store(true, std::memory_order_release);
-                    tail_.store(tail + 1, std::memory_order_release);
-                }
-            } else if (written == 0 || written == -EAGAIN) {
-                const int ready = snd_pcm_wait(pcm_, wait_step_ms);
-                if (ready < 0) {
-                    recover(ready);
-                }
-            } else {
-                recover(static_cast<int>(written));
-            }
-        }
+    output_worker& w() { return *worker_; }
+
+    void give_up(alsa_step step) {
+        wave_error expected = 0;
+        w().failure.compare_exchange_strong(expected, alsa_failure(alsa_direction::playback, step, -ETIMEDOUT));
+        worker_->give_up();
     }
 
-    // Underruns (the caller stopped writing for a while) and suspends are
-    // part of normal life; anything else means the device is gone.
-    void recover(int error) {
-        if (error == -EPIPE || error == -ESTRPIPE || error == -EINTR) {
-            const int recovered = snd_pcm_recover(pcm_, error, 1);
-            if (recovered == 0) {
-                return;
-            }
-            error = recovered;
-        }
-        failure_.store(error, std::memory_order_release);
-    }
-
-    // ALSA starts playback once the ring is full; a last short block that
-    // does not fill it would otherwise never sound.
-    void start_partly_filled_ring() {
-        if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) {
-            return;
-        }
-        const snd_pcm_sframes_t space = snd_pcm_avail(pcm_);
-        if (space >= 0 && static_cast<snd_pcm_uframes_t>(space) < ring_frames_) {
-            snd_pcm_start(pcm_);
-        }
-    }
-
-    void idle_wait() {
-        std::unique_lock<std::mutex> lock(wake_mutex_);
-        wake_.wait_for(lock, std::chrono::milliseconds(wait_step_ms));
-    }
-
-    // Only called while the feeder is not writing: from the feeder itself,
-    // or by the caller once the feeder has been joined or never ran.
-    void hand_back_all() {
-        const uint64_t head = head_.load(std::memory_order_acquire);
-        for (uint64_t index = tail_.load(std::memory_order_relaxed); index != head; ++index) {
-            slots_[index % queue_slots].done.store(true, std::memory_order_release);
-        }
-        tail_.store(head, std::memory_order_release);
-    }
-
-    snd_pcm_t* pcm_;
-    snd_pcm_uframes_t ring_frames_ = 0;
-    std::array<queued_block, queue_slots> slots_;
-    std::atomic<uint64_t> head_{0};
-    std::atomic<uint64_t> tail_{0};
-    std::atomic<int> failure_{0};
-    std::atomic<bool> stopping_{false};
-    std::mutex wake_mutex_;
-    std::condition_variable wake_;
-    std::thread feeder_;
+    std::shared_ptr<output_worker> worker_;
 };
 
 }  // namespace
 
 wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device) {
-    snd_pcm_t* pcm = nullptr;
-    wave_error error = open_alsa_pcm(device_name, alsa_direction::playback, output_channels, output_rate, ring_latency_us, pcm);
-    if (error != 0) return error;
-    device = std::make_unique<alsa_output>(pcm);
+    auto worker = std::make_shared<output_worker>();
+    if (!worker->launch()) return alsa_failure(alsa_direction::playback, alsa_step::open, -EAGAIN);
+    if (!worker->call([worker = worker.get(), name = std::string(device_name)] { worker->open(name); })) {
+        worker->finish();
+        return alsa_failure(alsa_direction::playback, alsa_step::open, -ETIMEDOUT);
+    }
+    if (worker->opened != 0) {
+        const wave_error error = worker->opened;
+        worker->finish();
+        return error;
+    }
+    device = std::make_unique<alsa_output>(std::move(worker));
     return 0;
 }

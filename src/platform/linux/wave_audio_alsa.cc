@@ -1,38 +1,85 @@
 #include "platform/linux/wave_audio_alsa.h"
 
 #include "platform/linux/alsa_device_names.h"
+#include "platform/linux/alsa_failures.h"
 #include "platform/linux/alsa_input.h"
 #include "platform/linux/alsa_output.h"
-#include "platform/linux/alsa_probe.h"
+#include "platform/linux/alsa_pcm.h"
+#include "platform/linux/pcm_worker.h"
+#include "platform/linux/stderr_catcher.h"
 
+#include <atomic>
 #include <utility>
 
 namespace {
+
+// A worker that only runs the calls it is given.
+struct call_worker final : pcm_worker {
+    wait_plan service() override { return {}; }
+};
 
 struct alsa_wave_audio final : wave_audio {
     explicit alsa_wave_audio(alsa_device_names names) : names_(std::move(names)) {
         silence_alsa_errors();
     }
 
+    // Both directions are asked at once, under one deadline, so that a
+    // sound server that does not answer costs the start-up one deadline;
+    // a device that does not answer in time is unsuitable.
     wave_probe_result probe() override {
+        stderr_catcher catcher;
+        auto output = std::make_shared<call_worker>();
+        auto input = std::make_shared<call_worker>();
+        auto output_ok = std::make_shared<std::atomic<bool>>(false);
+        auto input_ok = std::make_shared<std::atomic<bool>>(false);
+        const bool output_asked = output->launch();
+        const bool input_asked = input->launch();
+        if (output_asked)
+            output->submit([output_ok, name = names_.output] {
+                output_ok->store(alsa_device_accepts(name.c_str(), alsa_direction::playback, 2));
+            });
+        if (input_asked)
+            input->submit([input_ok, name = names_.input] {
+                input_ok->store(alsa_device_accepts(name.c_str(), alsa_direction::capture, 1));
+            });
+        const auto deadline = pcm_worker::clock::now() + device_answer_deadline;
         wave_probe_result result;
-        result.output_ok = alsa_device_accepts(names_.output.c_str(), alsa_direction::playback, 2);
-        result.input_ok = alsa_device_accepts(names_.input.c_str(), alsa_direction::capture, 1);
+        result.output_ok = output_asked && output->await(deadline) && output_ok->load();
+        result.input_ok = input_asked && input->await(deadline) && input_ok->load();
+        output->finish();
+        input->finish();
         return result;
     }
 
     wave_error open_output(std::unique_ptr<wave_output>& device) override {
-        return open_alsa_output(names_.output.c_str(), device);
+        stderr_catcher catcher;
+        return noted(open_alsa_output(names_.output.c_str(), device), catcher);
     }
 
     wave_error open_input(std::unique_ptr<wave_input>& device) override {
-        return open_alsa_input(names_.input.c_str(), device);
+        stderr_catcher catcher;
+        return noted(open_alsa_input(names_.input.c_str(), device), catcher);
     }
 
-    std::string error_text(wave_error code) override { return alsa_error_text(code); }
+    std::string error_text(wave_error code) override {
+        std::string text = alsa_failure_text(code, names_.output, names_.input);
+        if (code == failed_code_ && !library_said_.empty()) text += " (the sound library said: " + library_said_ + ")";
+        return text;
+    }
 
 private:
+    // What the libraries printed on a failed open is kept for its message.
+    wave_error noted(wave_error code, const stderr_catcher& catcher) {
+        if (code != 0) {
+            failed_code_ = code;
+            library_said_ = catcher.last_line();
+        }
+        return code;
+    }
+
     alsa_device_names names_;
+    wave_error failed_code_ = 0;
+    std::string library_said_;
 };
 
 }  // namespace

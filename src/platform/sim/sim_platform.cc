@@ -48,7 +48,12 @@ struct sim_output_device final : wave_output {
         return std::none_of(queue.begin(), queue.end(), [&](const queued& q) { return q.samples == block.samples; });
     }
 
-    void reset() override { queue.clear(); }
+    void reset() override {
+        queue.clear();
+        if (audio.fail_reset_output != 0) stopped_answering = audio.fail_reset_output;
+    }
+    wave_error failure() override { return stopped_answering; }
+    wave_error stopped_answering = 0;
 
     // Plays the frames that fall due by virtual time now_ms.
     void play_until(int64_t now_ms) {
@@ -112,6 +117,7 @@ struct sim_input_device final : wave_input {
     }
 
     void reset() override { recording = false; }
+    wave_error failure() override { return audio.fail_stop_input; }
 };
 
 int64_t sim_clock::now_seconds() {

@@ -64,6 +64,9 @@ public:
     wave_error fail_open_output = 0;
     wave_error fail_open_input = 0;
     wave_error fail_start_input = 0;
+    // The device stops answering as a tone ends: its failure() reports it.
+    wave_error fail_reset_output = 0;
+    wave_error fail_stop_input = 0;
     int fail_write_number = 0;   // the n-th write of the run fails (1-based); 0: never
     wave_error fail_write_code = 0;
     bool record_samples = true;  // off for long runs: count frames only

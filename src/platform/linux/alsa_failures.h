@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "platform/wave_audio.h"
+
+enum class alsa_direction { playback, capture };
+
+// What the back end was doing when ALSA failed.
+enum class alsa_step {
+    library = 0,  // a bare ALSA code, with no step recorded
+    open,
+    configure,
+    play,
+    record,
+    stop,
+};
+
+// How long any call into the sound library may take before the device is
+// given up as not answering: a stopped or hung sound server never returns
+// from some of them.
+inline constexpr std::chrono::milliseconds device_answer_deadline{3000};
+
+// A failure code that remembers the direction and the step beside ALSA's own
+// code (a negative errno, or one of ALSA's). -ETIMEDOUT means the device did
+// not answer within device_answer_deadline.
+wave_error alsa_failure(alsa_direction direction, alsa_step step, int alsa_code);
+
+// What went wrong, what was tried and what to check, in words for the user.
+std::string alsa_failure_text(wave_error code, const std::string& output_name, const std::string& input_name);

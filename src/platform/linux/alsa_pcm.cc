@@ -1,0 +1,85 @@
+#include "platform/linux/alsa_pcm.h"
+
+namespace {
+
+void ignore_alsa_error(const char*, int, const char*, int, const char*, ...) {}
+
+snd_pcm_stream_t stream_of(alsa_direction direction) {
+    return direction == alsa_direction::playback ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE;
+}
+
+// Each setting narrows the space, so later ones see the earlier ones.
+int set_hardware(snd_pcm_t* pcm, const alsa_pcm_shape& shape) {
+    snd_pcm_hw_params_t* params = nullptr;
+    snd_pcm_hw_params_alloca(&params);
+    int error = snd_pcm_hw_params_any(pcm, params);
+    if (error >= 0) error = snd_pcm_hw_params_set_rate_resample(pcm, params, 1);
+    if (error >= 0) error = snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED);
+    if (error >= 0) error = snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S16_LE);
+    if (error >= 0) error = snd_pcm_hw_params_set_channels(pcm, params, shape.channels);
+    if (error >= 0) error = snd_pcm_hw_params_set_rate(pcm, params, shape.rate, 0);
+    unsigned ring_us = shape.ring_us;
+    unsigned period_us = shape.period_us;
+    int direction = 0;
+    if (error >= 0) error = snd_pcm_hw_params_set_buffer_time_near(pcm, params, &ring_us, &direction);
+    if (error >= 0) error = snd_pcm_hw_params_set_period_time_near(pcm, params, &period_us, &direction);
+    if (error >= 0) error = snd_pcm_hw_params(pcm, params);
+    return error;
+}
+
+int set_software(snd_pcm_t* pcm, const alsa_pcm_shape& shape) {
+    snd_pcm_uframes_t ring = 0;
+    snd_pcm_uframes_t period = 0;
+    int error = snd_pcm_get_params(pcm, &ring, &period);
+    if (error < 0) return error;
+    snd_pcm_sw_params_t* params = nullptr;
+    snd_pcm_sw_params_alloca(&params);
+    error = snd_pcm_sw_params_current(pcm, params);
+    // The feeder is woken by the device only when it waits for room, a
+    // period at a time; the reader whenever a period has been recorded.
+    if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm, params, period);
+    snd_pcm_uframes_t start = shape.start_frames < ring ? shape.start_frames : ring;
+    if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm, params, start);
+    if (error >= 0) error = snd_pcm_sw_params(pcm, params);
+    return error;
+}
+
+}  // namespace
+
+bool alsa_device_accepts(const char* device_name, alsa_direction direction, unsigned channels) {
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, device_name, stream_of(direction), SND_PCM_NONBLOCK) < 0) {
+        return false;
+    }
+    snd_pcm_hw_params_t* params = nullptr;
+    snd_pcm_hw_params_alloca(&params);
+    const bool accepted = snd_pcm_hw_params_any(pcm, params) >= 0 &&
+                          snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) == 0 &&
+                          snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S16_LE) == 0 &&
+                          snd_pcm_hw_params_set_channels(pcm, params, channels) == 0 &&
+                          snd_pcm_hw_params_test_rate(pcm, params, 44100, 0) == 0;
+    snd_pcm_close(pcm);
+    return accepted;
+}
+
+void silence_alsa_errors() {
+    snd_lib_error_set_handler(ignore_alsa_error);
+}
+
+wave_error open_alsa_pcm(const char* device_name, alsa_direction direction, const alsa_pcm_shape& shape,
+                         snd_pcm_t*& pcm) {
+    pcm = nullptr;
+    int error = snd_pcm_open(&pcm, device_name, stream_of(direction), SND_PCM_NONBLOCK);
+    if (error < 0) {
+        pcm = nullptr;
+        return alsa_failure(direction, alsa_step::open, error);
+    }
+    error = set_hardware(pcm, shape);
+    if (error >= 0) error = set_software(pcm, shape);
+    if (error < 0) {
+        snd_pcm_close(pcm);
+        pcm = nullptr;
+        return alsa_failure(direction, alsa_step::configure, error);
+    }
+    return 0;
+}

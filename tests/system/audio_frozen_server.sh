@@ -1,0 +1,53 @@
+# A sound server that stops answering (SIGSTOP: stopped, deadlocked, a hung
+# network sink) never hangs the run: frozen before the start, the probe
+# warns and the open fails within its deadline; frozen mid-tone, the tone
+# ends through the waveOut error within a few seconds. Either way: status 1,
+# a message naming what stopped answering, and the files closed.
+source "$(dirname "$0")/lib/audio_check.sh"
+audio_setup
+frozen=
+thaw() { [ -n "$frozen" ] && kill -CONT "$frozen" 2>/dev/null; frozen=; }
+trap 'thaw; audio_cleanup' EXIT
+
+elapsed_since() { awk -v s="$1" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }'; }
+
+# Frozen from the start.
+kill -STOP "$PULSE_PID"
+frozen=$PULSE_PID
+started=$(date +%s.%N)
+(cd "$AUDIO_WORK" && exec "$TONQUEL_BIN" -r 440,20) </dev/null >/dev/null 2>"$AUDIO_WORK/stderr" &
+player=$!
+expect_exit "$player" 15 "the server froze before the start"
+echo "frozen at the start: status $status after $(elapsed_since "$started") s"
+cat "$AUDIO_WORK/stderr"
+[ "$status" -eq 1 ] || fail "exit status $status with a frozen server, expected 1"
+# PulseAudio's clients wait for the server's answer at the probe and the
+# open; PipeWire's ALSA plugin opens without one and stalls at the first
+# tone instead. Either way the last line names a device that does not answer.
+tail -1 "$AUDIO_WORK/stderr" | grep -q '^tonquel: waveOut: .*did not answer within' ||
+    fail "the last line does not report a device that does not answer"
+if [ "$(wc -l <"$AUDIO_WORK/stderr")" -gt 1 ]; then
+    [ "$(wc -l <"$AUDIO_WORK/stderr")" -eq 2 ] || fail "more than the probe's warning and the error"
+    sed -n 1p "$AUDIO_WORK/stderr" | grep -q '^tonquel: marginal or nonexistant soundcard detected' ||
+        fail "the first line is not the probe's warning"
+fi
+session=$(ls "$AUDIO_WORK"/session_* 2>/dev/null | head -1)
+[ -n "$session" ] && grep -q 'did not answer' "$session" || fail "the session file does not hold the error"
+rm -f "$AUDIO_WORK"/session_*
+thaw
+
+# Frozen mid-tone.
+"$TONQUEL_BIN" 440,20 </dev/null >/dev/null 2>"$AUDIO_WORK/stderr" &
+player=$!
+sleep 3
+kill -STOP "$PULSE_PID"
+frozen=$PULSE_PID
+started=$(date +%s.%N)
+expect_exit "$player" 15 "the server froze mid-tone"
+echo "frozen mid-tone: status $status after $(elapsed_since "$started") s"
+cat "$AUDIO_WORK/stderr"
+[ "$status" -eq 1 ] || fail "exit status $status after the server froze, expected 1"
+grep -q '^tonquel: waveOut: .*did not answer within' "$AUDIO_WORK/stderr" ||
+    fail "no waveOut message naming a device that does not answer"
+thaw
+exit $AUDIO_FAILED
