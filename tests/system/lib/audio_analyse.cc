@@ -12,6 +12,9 @@
 //                                   amplitude of harmonics 1..5 relative to
 //                                   the fundamental, one second from the
 //                                   middle of the sound: "R1 R2 R3 R4 R5"
+//   audio_analyse gaps RAW CHANNEL  dropouts inside a steady loud tone: runs
+//                                   of 3 or more near-silent samples between
+//                                   its first and last sound: "GAPS LONGEST_MS"
 //   audio_analyse mor FILE          per block of the MOR output file:
 //                                   "FREQ LINES CONTIGUOUS LEFT_ZC/S RIGHT_ZC/S"
 //
@@ -270,6 +273,30 @@ int usage() {
     return 2;
 }
 
+// A loud tone crosses zero in one sample; three quiet samples in a row are
+// a dropout.
+void print_gaps(const channel_samples& s) {
+    std::size_t first = 0;
+    std::size_t last = s.size();
+    while (first < s.size() && std::abs(s[first]) < silence_level) ++first;
+    while (last > first && std::abs(s[last - 1]) < silence_level) --last;
+    std::size_t gaps = 0;
+    std::size_t longest = 0;
+    std::size_t run = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        if (std::abs(s[i]) < silence_level) {
+            ++run;
+            continue;
+        }
+        if (run >= 3) {
+            ++gaps;
+            longest = std::max(longest, run);
+        }
+        run = 0;
+    }
+    std::printf("%zu %.1f\n", gaps, static_cast<double>(longest) * 1000.0 / rate);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -299,6 +326,10 @@ int main(int argc, char** argv) {
     if (channel == nullptr) return 2;
     if (command == "gate") {
         print_gate(*channel);
+        return 0;
+    }
+    if (command == "gaps") {
+        print_gaps(*channel);
         return 0;
     }
     if (command == "harmonics" && argc >= 5) return print_harmonics(*channel, std::atof(argv[4]));

@@ -74,7 +74,8 @@ audio_setup() {
 audio_record_start() {
     # A small latency: stopping a recorder with a large one loses what it
     # still buffers (about 2 s on PipeWire).
-    parec --latency-msec=20 -d tq.monitor --format=s16le --rate=44100 --channels=2 "$1" &
+    # AUDIO_RECORD_LATENCY_MS sets a longer one for a recorder under load.
+    parec --latency-msec="${AUDIO_RECORD_LATENCY_MS:-20}" -d tq.monitor --format=s16le --rate=44100 --channels=2 "$1" &
     AUDIO_RECORDER=$!
     # Give the recorder time to connect, so the start of the sound is kept.
     sleep 0.5

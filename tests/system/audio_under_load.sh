@@ -1,0 +1,33 @@
+# A 20-second tone with both cores kept busy plays without a dropout: the
+# device's ring holds two seconds, so a feeder that wakes late under load
+# never lets it run dry. A gap is a fault, so this is a test.
+source "$(dirname "$0")/lib/audio_check.sh"
+audio_setup
+busy=()
+stop_load() { [ ${#busy[@]} -gt 0 ] && kill "${busy[@]}" 2>/dev/null; busy=(); }
+trap 'stop_load; audio_cleanup' EXIT
+
+for _ in $(seq "$(nproc)"); do
+    (while :; do :; done) &
+    busy+=($!)
+done
+# The recorder is a client of the server like tonquel and suffers the same
+# load: a longer latency keeps its own reads from dropping samples.
+AUDIO_RECORD_LATENCY_MS=250 audio_record_start "$AUDIO_WORK/out.raw"
+"$TONQUEL_BIN" 440,20 </dev/null >/dev/null 2>"$AUDIO_WORK/stderr"
+status=$?
+stop_load
+sleep 1  # what the recorder still buffers
+audio_record_stop
+[ $status -eq 0 ] || fail "exit status $status: $(cat "$AUDIO_WORK/stderr")"
+
+read -r gaps longest < <(analyse gaps "$AUDIO_WORK/out.raw" right)
+echo "dropouts: $gaps, longest $longest ms"
+expect_range "dropouts in the tone" "$gaps" 0 0
+analyse segments "$AUDIO_WORK/out.raw" | awk '$1 == "right"' >"$AUDIO_WORK/segments"
+cat "$AUDIO_WORK/segments"
+[ "$(wc -l <"$AUDIO_WORK/segments")" -eq 1 ] || fail "the tone is not one steady stretch"
+read -r _ hz _ length _ <"$AUDIO_WORK/segments"
+expect_range "pitch" "$hz" 439.1 440.9
+expect_range "length" "$length" 19.9 21.25
+exit $AUDIO_FAILED
