@@ -31,13 +31,11 @@ class input_worker final : public pcm_worker {
 public:
     std::atomic<uint32_t> recorded{0};
     std::atomic<wave_error> failure{0};
-    wave_error opened = 0;
 
-    void open(const std::string& name) {
-        opened = open_alsa_pcm(name.c_str(), alsa_direction::capture, input_shape, pcm);
+    void opened() override {
         snd_pcm_uframes_t ring = 0;
         snd_pcm_uframes_t period = 0;
-        if (opened == 0 && snd_pcm_get_params(pcm, &ring, &period) == 0) staging.resize(ring * input_channels);
+        if (snd_pcm_get_params(pcm, &ring, &period) == 0) staging.resize(ring * input_channels);
         if (staging.empty()) staging.resize(std::size_t{input_rate} * input_channels);
     }
 
@@ -174,16 +172,7 @@ private:
 
 wave_error open_alsa_input(const char* device_name, std::unique_ptr<wave_input>& device) {
     auto worker = std::make_shared<input_worker>();
-    if (!worker->launch()) return alsa_failure(alsa_direction::capture, alsa_step::open, -EAGAIN);
-    if (!worker->call([worker = worker.get(), name = std::string(device_name)] { worker->open(name); })) {
-        worker->finish();
-        return alsa_failure(alsa_direction::capture, alsa_step::open, -ETIMEDOUT);
-    }
-    if (worker->opened != 0) {
-        const wave_error error = worker->opened;
-        worker->finish();
-        return error;
-    }
+    if (wave_error error = worker->open(device_name, alsa_direction::capture, input_shape)) return error;
     device = std::make_unique<alsa_input>(std::move(worker));
     return 0;
 }

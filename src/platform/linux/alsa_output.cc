@@ -54,10 +54,6 @@ public:
     // When the thread last moved a frame or handed a block back.
     std::atomic<int64_t> progress_ns{0};
 
-    void open(const std::string& name) {
-        opened = open_alsa_pcm(name.c_str(), alsa_direction::playback, output_shape, pcm);
-    }
-
     // The device is made ready again only by the next write: a tone's
     // closing reset then costs no new stream on the sound server.
     void reset_on_thread() {
@@ -65,8 +61,6 @@ public:
         hand_back_all();
         position = played_floor = 0;
     }
-
-    wave_error opened = 0;
 
 private:
     wait_plan service() override {
@@ -233,16 +227,7 @@ private:
 
 wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device) {
     auto worker = std::make_shared<output_worker>();
-    if (!worker->launch()) return alsa_failure(alsa_direction::playback, alsa_step::open, -EAGAIN);
-    if (!worker->call([worker = worker.get(), name = std::string(device_name)] { worker->open(name); })) {
-        worker->finish();
-        return alsa_failure(alsa_direction::playback, alsa_step::open, -ETIMEDOUT);
-    }
-    if (worker->opened != 0) {
-        const wave_error error = worker->opened;
-        worker->finish();
-        return error;
-    }
+    if (wave_error error = worker->open(device_name, alsa_direction::playback, output_shape)) return error;
     device = std::make_unique<alsa_output>(std::move(worker));
     return 0;
 }

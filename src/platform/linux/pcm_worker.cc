@@ -7,7 +7,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -26,6 +28,20 @@ bool pcm_worker::launch() {
         return false;
     }
     return true;
+}
+
+wave_error pcm_worker::open(const char* device_name, alsa_direction direction, const alsa_pcm_shape& shape) {
+    if (!launch()) return alsa_failure(direction, alsa_step::open, -EAGAIN);
+    auto result = std::make_shared<wave_error>(0);
+    if (!call([this, result, name = std::string(device_name), direction, shape] {
+            *result = open_alsa_pcm(name.c_str(), direction, shape, pcm);
+            if (*result == 0) opened();
+        })) {
+        finish();
+        return alsa_failure(direction, alsa_step::open, -ETIMEDOUT);
+    }
+    if (*result != 0) finish();
+    return *result;
 }
 
 void pcm_worker::submit(std::function<void()> work) {

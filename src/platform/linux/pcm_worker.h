@@ -2,6 +2,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include "platform/linux/alsa_pcm.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +31,9 @@ public:
     // Starts the thread, with every signal blocked so that Ctrl-C and its
     // kin reach the main thread. False if it cannot be started.
     bool launch();
+    // Starts the thread and opens the PCM on it within the deadline: 0, or
+    // the failure, after which the worker is finished.
+    wave_error open(const char* device_name, alsa_direction direction, const alsa_pcm_shape& shape);
 
     // Hands the work to the thread; awaits() waits for it. One at a time.
     void submit(std::function<void()> work);
@@ -54,6 +59,8 @@ protected:
     };
     // On the thread, after every wake and every call, while a PCM is open.
     virtual wait_plan service() = 0;
+    // On the thread, once the PCM is open.
+    virtual void opened() {}
     // Guards what the thread writes into the caller's memory: once the
     // worker is given up, nothing may be written there.
     std::mutex& caller_memory() { return mutex_; }
