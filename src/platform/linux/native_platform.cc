@@ -3,6 +3,7 @@
 #include "platform/linux/clock_posix.h"
 #include "platform/linux/file_chooser_desktop.h"
 #include "platform/linux/key_source_terminal.h"
+#include "platform/linux/pcm_worker.h"
 #include "platform/linux/sound_file_sndfile.h"
 #include "platform/linux/terminal_line_tty.h"
 #include "platform/linux/wave_audio_alsa.h"
@@ -24,6 +25,7 @@ struct linux_platform final : native_platform {
     platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer};
 
     platform& services() override { return services_; }
+    bool left_a_device_behind() const override { return pcm_worker::any_given_up(); }
 };
 
 }  // namespace

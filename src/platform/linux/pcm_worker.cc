@@ -64,7 +64,16 @@ bool pcm_worker::await(clock::time_point deadline) {
     return false;
 }
 
+namespace {
+std::atomic<bool> some_worker_given_up{false};
+}  // namespace
+
+bool pcm_worker::any_given_up() {
+    return some_worker_given_up.load();
+}
+
 void pcm_worker::give_up() {
+    some_worker_given_up.store(true);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         given_up_.store(true);

@@ -51,6 +51,8 @@ public:
     // longer answers to itself.
     void finish();
     bool given_up() const { return given_up_.load(); }
+    // True once any worker of the process was given up.
+    static bool any_given_up();
 
 protected:
     struct wait_plan {
