@@ -11,6 +11,7 @@
 #include <string>
 
 #include "log/log.h"
+#include "process/state.h"
 #include "log/record_file.h"
 #include "platform/os.h"
 

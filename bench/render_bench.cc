@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/run.h"
-#include "cli/settings.h"
+#include "process/settings.h"
 #include "engine/render.h"
 #include "engine/wavetables.h"
 #include "platform/sim/sim_platform.h"

@@ -14,7 +14,7 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
 
 # The core modules and the simulated platform: everything a frequency file
 # can reach, including the exits that unwind through run_tonquel's types.
-mapfile -t sources < <(cd "$root" && find src/cli src/schedule src/engine src/log -name '*.cc' \
+mapfile -t sources < <(cd "$root" && find src/process src/log src/schedule src/engine src/cli -name '*.cc' \
     ! -name '*_test.cc' ! -name '*_fuzz.cc' ! -name '*_bench.cc' | sort)
 sources+=(src/platform/sim/sim_platform.cc src/platform/linux/os_posix.cc)
 

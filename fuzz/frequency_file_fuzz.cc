@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/exit.h"
+#include "process/exit.h"
 #include "cli/run.h"
 #include "log/log.h"
 #include "platform/sim/sim_platform.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "cli/exit.h"
-#include "cli/run.h"
+#include "process/exit.h"
+#include "process/state.h"
 #include "log/log.h"
 #include "schedule/frequency_file.h"
 
@@ -13,13 +13,13 @@ void pick_frequency_files() {
     check_interrupt();  // Ctrl-C while the dialog was up
     if (choice.status == chooser_result::outcome::unsupported) {
         fprintf(err_stream, "%s: -g: not supported on your old operating system\n", program_name);
-        plain_exit(1);
+        exit_closing_files(1);
     }
     if (choice.status != chooser_result::outcome::chosen || choice.strings.empty()) {
         fprintf(err_stream, "%s: ", program_name);
         fprintf(err_stream, choice.status == chooser_result::outcome::too_many ? "too many frequency files selected\n"
                                                                                : "no frequency files selected\n");
-        plain_exit(1);
+        exit_closing_files(1);
     }
     log_out("#Frequency, Duration\n");
     std::string& first = choice.strings[0];

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "cli/exit.h"
-#include "cli/run.h"
-#include "cli/settings.h"
+#include "process/exit.h"
+#include "process/state.h"
+#include "process/settings.h"
 #include "engine/capture.h"
 #include "engine/file_export.h"
 #include "log/log.h"

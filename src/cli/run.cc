@@ -4,10 +4,12 @@
 #include <cstring>
 #include <new>
 
-#include "cli/exit.h"
+#include "process/exit.h"
+#include "process/release.h"
+#include "process/state.h"
 #include "cli/file_picker.h"
 #include "cli/options.h"
-#include "cli/settings.h"
+#include "process/settings.h"
 #include "engine/capture.h"
 #include "engine/file_export.h"
 #include "engine/playback.h"
@@ -20,9 +22,6 @@
 #include "schedule/fdt.h"
 #include "schedule/frequency_file.h"
 #include "schedule/sweep.h"
-
-platform* current_platform = nullptr;
-int build_status = 0;
 
 namespace {
 
@@ -108,30 +107,12 @@ void play_schedule() {
     cleanup_and_exit(build_status != 0 ? 1 : 0);
 }
 
+// Forgets whatever an earlier run in this process left behind.
 void reset_run_state(platform& services, FILE* out, FILE* err) {
+    reset_all();
     current_platform = &services;
-    reset_log_state();
     out_stream = out;
     err_stream = err;
-    settings = run_settings{};
-    build_status = 0;
-    pending_signal = 0;
-    fdt_free();
-    reset_offsets();
-    tables_built = false;
-    reset_capture_state();
-    wave_out.reset();
-    reset_export_state();
-    reset_status_line();
-    reset_terminal_lines();
-}
-
-// What the process exit does for files that a plain exit leaves open.
-void close_files_left_open() {
-    if (session_file != nullptr) fclose(session_file);
-    if (mor_file != nullptr) fclose(mor_file);
-    session_file = nullptr;
-    mor_file = nullptr;
 }
 
 }  // namespace
@@ -146,7 +127,6 @@ int run_tonquel(int argc, char** argv, platform& services, FILE* out, FILE* err)
         run_phases(argc, argv);
     } catch (const run_exit& exit) {
         status = exit.code;
-        if (exit.plain) close_files_left_open();
     } catch (const std::bad_alloc&) {
         // Strings of the chooser and the like: end as the table does.
         clear_terminal_lines();

@@ -6,16 +6,16 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/exit.h"
-#include "cli/run.h"
+#include "process/exit.h"
+#include "process/state.h"
 #include "log/log.h"
+#include "process/release.h"
+#include "process/state.h"
 
-FILE* mor_file = nullptr;
 const char* mor_path = nullptr;
 record_state mor_record{nullptr, true};
 int16_t* capture_buffer = nullptr;
 uint32_t capture_buffer_size = 0;
-std::unique_ptr<wave_input> wave_in;
 
 namespace {
 
@@ -84,6 +84,25 @@ void capture_dump(double frequency) {
     wave_in->reset();
     wave_in.reset();
 }
+
+namespace {
+
+void release_input_device() {
+    if (!wave_in) return;
+    wave_in->reset();
+    wave_in.reset();
+}
+
+void release_mor_file() {
+    if (mor_file == nullptr) return;
+    close_record(mor_file, mor_record);
+    mor_file = nullptr;
+}
+
+const release_step input_device_release{release_order::input_device, release_input_device, reset_capture_state};
+const release_step mor_file_release{release_order::mor_output, release_mor_file};
+
+}  // namespace
 
 void reset_capture_state() {
     wave_in.reset();

@@ -10,14 +10,11 @@
 inline constexpr int capture_rate = 1000;
 inline constexpr int capture_seconds_max = 10;
 
-extern FILE* mor_file;
 extern const char* mor_path;
 // How the writes to the MOR file have fared.
 extern record_state mor_record;
 extern int16_t* capture_buffer;
 extern uint32_t capture_buffer_size;  // bytes
-// The open input device while a tone is captured.
-extern std::unique_ptr<wave_input> wave_in;
 
 // -m: replaces the file and allocates the capture buffer, or ends the run.
 void open_mor_file(const char* path);

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/exit.h"
-#include "cli/run.h"
+#include "process/exit.h"
+#include "process/state.h"
 #include "engine/playback.h"
 #include "engine/render.h"
 #include "engine/status_line.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
+#include "process/release.h"
 #include "schedule/fdt.h"
 
 std::unique_ptr<sound_file> export_file;
@@ -31,6 +32,8 @@ const char* export_path = nullptr;
 uint64_t frames_total = 0;
 uint64_t frames_done = 0;
 int64_t started_second = 0;
+
+const release_step export_release{release_order::sound_export, abandon_export, reset_export_state};
 
 // The name's ending after its last dot, in lower case.
 std::string type_of(const char* path) {

@@ -3,10 +3,11 @@
 #include <climits>
 #include <csignal>
 
-#include "cli/exit.h"
-#include "cli/run.h"
+#include "process/exit.h"
+#include "process/state.h"
 #include "engine/status_line.h"
 #include "log/log.h"
+#include "process/release.h"
 #include "platform/key_source.h"
 #include "schedule/fdt.h"
 
@@ -19,6 +20,12 @@ constexpr double fine_offsets[] = {3,     2,    1.5,   1,    0.75, 0.5, 0.25, 0.
 constexpr int added_duration = 180;
 constexpr uint32_t before_first_entry = UINT32_MAX;
 constexpr int pause_poll_ms = 10;
+
+// The key source may have changed the terminal's mode; it is given back as
+// the run ends.
+const release_step terminal_release{release_order::terminal, [] {
+    if (current_platform != nullptr) current_platform->keys.restore();
+}};
 
 // Right after the playing entry; keys bypass the admission rules.
 void add_tone(double frequency) {

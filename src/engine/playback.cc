@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "cli/exit.h"
-#include "cli/run.h"
-#include "cli/settings.h"
+#include "process/exit.h"
+#include "process/state.h"
+#include "process/settings.h"
 #include "engine/capture.h"
 #include "engine/file_export.h"
 #include "engine/keys.h"
@@ -12,12 +12,21 @@
 #include "engine/status_line.h"
 #include "engine/wavetables.h"
 #include "log/log.h"
-
-std::unique_ptr<wave_output> wave_out;
+#include "process/release.h"
+#include "process/state.h"
 
 namespace {
 
 constexpr int poll_step_ms = 50;
+
+void release_output_device() {
+    if (!wave_out) return;
+    wave_out->reset();
+    wave_out.reset();
+}
+
+const release_step output_device_release{release_order::output_device, release_output_device,
+                                         [] { wave_out.reset(); }};
 
 // One second each, for the whole run: one plays while the other is refilled.
 int16_t play_buffer_a[2 * sample_rate];

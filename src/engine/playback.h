@@ -5,9 +5,6 @@
 
 #include "platform/wave_audio.h"
 
-// The open output device while a tone sounds.
-extern std::unique_ptr<wave_output> wave_out;
-
 // The parts an entry sounds in: with -p and a pulse duration that fits, a
 // steady part and then the pulsed tail, each from phase 0; otherwise one.
 struct entry_parts {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "cli/settings.h"
+#include "process/settings.h"
 #include "engine/wavetables.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "cli/settings.h"
+#include "process/settings.h"
 #include "engine/wavetables.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include "engine/playback.h"
 #include "log/terminal_lines.h"
 #include "schedule/fdt.h"
+#include "process/release.h"
 
 namespace {
 
@@ -198,3 +199,9 @@ void reset_status_line() {
     summary = schedule_summary{};
     ms_since_draw = draw_interval_ms;
 }
+
+namespace {
+
+const reset_step reset_status_line_step{reset_status_line};
+
+}  // namespace

@@ -2,13 +2,16 @@
 
 #include <cmath>
 
-#include "cli/settings.h"
+#include "process/release.h"
+#include "process/settings.h"
 
 int16_t left_table[table_size];
 int16_t right_table[table_size];
 bool tables_built = false;
 
 namespace {
+
+const reset_step tables_reset{[] { tables_built = false; }};
 
 constexpr double pi = 3.141592653589793;
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "cli/settings.h"
+#include "process/settings.h"
 
 namespace {
 

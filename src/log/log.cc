@@ -5,14 +5,15 @@
 #include <cstring>
 #include <ctime>
 
-#include "cli/exit.h"
-#include "cli/run.h"
+#include "process/exit.h"
+#include "process/state.h"
 #include "log/terminal_lines.h"
 #include "platform/os.h"
+#include "process/release.h"
+#include "process/state.h"
 
 FILE* out_stream = stdout;
 FILE* err_stream = stderr;
-FILE* session_file = nullptr;
 char session_path[256];
 record_state session_record{session_path, true};
 record_state out_record{"standard output", false};
@@ -84,5 +85,16 @@ void reset_log_state() {
     session_path[0] = '\0';
     session_record = record_state{session_path, true};
     out_record = record_state{"standard output", false};
-    record_incomplete = false;
 }
+
+namespace {
+
+void release_session_file() {
+    if (session_file == nullptr) return;
+    close_record(session_file, session_record);
+    session_file = nullptr;
+}
+
+const release_step session_file_release{release_order::session, release_session_file, reset_log_state};
+
+}  // namespace

@@ -11,8 +11,7 @@ inline constexpr const char* program_name = "tonquel";
 extern FILE* out_stream;
 extern FILE* err_stream;
 
-// The session record, open from -r until cleanup_and_exit.
-extern FILE* session_file;
+// The session record (session_file, process/state.h): its name and state.
 extern char session_path[256];
 // How the writes to the session file and to standard output have fared.
 extern record_state session_record;

@@ -5,8 +5,7 @@
 
 #include "log/log.h"
 #include "platform/os.h"
-
-bool record_incomplete = false;
+#include "process/state.h"
 
 namespace {
 

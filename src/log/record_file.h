@@ -20,9 +20,6 @@ struct record_state {
     bool failed = false;
 };
 
-// A write to a file of the record failed: the run ends with status 1.
-extern bool record_incomplete;
-
 // Ends a whole write to file, whose calls all succeeded (written) or the last
 // of which failed (errno tells why): flushes the file, or reports the failure.
 void end_record_write(FILE* file, record_state& state, bool written);

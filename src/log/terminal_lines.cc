@@ -2,8 +2,9 @@
 
 #include <cstdio>
 
-#include "cli/run.h"
+#include "process/state.h"
 #include "log/log.h"
+#include "process/release.h"
 
 namespace {
 
@@ -62,3 +63,9 @@ void clear_terminal_lines() {
 void reset_terminal_lines() {
     for (std::string& text : drawn_text) text.clear();
 }
+
+namespace {
+
+const reset_step reset_terminal_lines_step{reset_terminal_lines};
+
+}  // namespace

@@ -1,11 +1,10 @@
-#include "cli/exit.h"
+#include "process/exit.h"
 
-#include "cli/run.h"
-#include "engine/capture.h"
-#include "engine/file_export.h"
-#include "engine/playback.h"
-#include "log/log.h"
+#include <cstdio>
+
 #include "platform/os.h"
+#include "process/release.h"
+#include "process/state.h"
 
 volatile std::sig_atomic_t pending_signal = 0;
 
@@ -15,34 +14,24 @@ extern "C" void record_signal(int signal_number) {
     pending_signal = signal_number;
 }
 
+void close_plainly(FILE*& file) {
+    if (file != nullptr) fclose(file);
+    file = nullptr;
+}
+
 }  // namespace
 
 void cleanup_and_exit(int code) {
-    if (wave_in) {
-        wave_in->reset();
-        wave_in.reset();
-    }
-    if (wave_out) {
-        wave_out->reset();
-        wave_out.reset();
-    }
-    abandon_export();
-    if (session_file != nullptr) {
-        close_record(session_file, session_record);
-        session_file = nullptr;
-    }
-    if (mor_file != nullptr) {
-        close_record(mor_file, mor_record);
-        mor_file = nullptr;
-    }
-    if (current_platform != nullptr) current_platform->keys.restore();
+    release_all();
     // A run that played through but lost part of its record did not succeed.
     if (code == 0 && record_incomplete) code = 1;
-    throw run_exit{code, false};
+    throw run_exit{code};
 }
 
-void plain_exit(int code) {
-    throw run_exit{code, true};
+void exit_closing_files(int code) {
+    close_plainly(session_file);
+    close_plainly(mor_file);
+    throw run_exit{code};
 }
 
 void on_sigint(int /*signal_number*/) {

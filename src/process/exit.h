@@ -6,14 +6,16 @@
 // it into the process exit. Nothing below the run entry catches this.
 struct run_exit {
     int code;
-    bool plain;  // no teardown: a plain process exit closes the files
 };
 
-// Releases, in order, the input device, the output device, the session file
-// and the MOR file, gives the terminal back, and ends the run with code.
+// Runs the release steps (process/release.h), in order the input device, the
+// output device, the export, the session file, the MOR file and the
+// terminal, and ends the run with code; 1 instead of 0 when part of the
+// record was lost.
 [[noreturn]] void cleanup_and_exit(int code);
-// Ends the run as the process exit would, without the device teardown.
-[[noreturn]] void plain_exit(int code);
+// Ends the run as a plain process exit would: the session and MOR files are
+// closed, nothing else is released.
+[[noreturn]] void exit_closing_files(int code);
 // The interrupt's action, also taken by the quit key.
 [[noreturn]] void on_sigint(int signal_number);
 

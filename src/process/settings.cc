@@ -1,3 +1,3 @@
-#include "cli/settings.h"
+#include "process/settings.h"
 
 run_settings settings;

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
-#include "cli/settings.h"
+#include "process/settings.h"
 #include "log/log.h"
 #include "schedule/fdt.h"
+#include "process/release.h"
 
 double offsets[max_offsets];
 int num_offsets = 0;
@@ -65,3 +66,9 @@ int add_frequency(double frequency, int duration) {
 void reset_offsets() {
     num_offsets = 0;
 }
+
+namespace {
+
+const reset_step reset_offsets_step{reset_offsets};
+
+}  // namespace

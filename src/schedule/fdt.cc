@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/exit.h"
+#include "process/exit.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
 #include "platform/os.h"
+#include "process/release.h"
 
 fdt_entry* fdt = nullptr;
 uint32_t num_fdt = 0;
@@ -100,3 +101,9 @@ void fdt_free() {
     fdt_pos = 0;
     fdt_capacity = 0;
 }
+
+namespace {
+
+const reset_step fdt_free_step{fdt_free};
+
+}  // namespace

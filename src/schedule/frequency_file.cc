@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/exit.h"
+#include "process/exit.h"
 #include "log/log.h"
 #include "schedule/admission.h"
 #include "schedule/duration.h"

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/exit.h"
-#include "cli/run.h"
-#include "cli/settings.h"
+#include "process/exit.h"
+#include "process/state.h"
+#include "process/settings.h"
 #include "log/log.h"
 #include "platform/sim/sim_platform.h"
 #include "schedule/admission.h"

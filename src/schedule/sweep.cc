@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "cli/exit.h"
+#include "process/exit.h"
 #include "log/log.h"
 #include "schedule/admission.h"
 #include "schedule/fdt.h"

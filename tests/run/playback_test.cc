@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/run.h"
-#include "cli/settings.h"
+#include "process/settings.h"
 #include "engine/render.h"
 #include "platform/sim/sim_platform.h"
 #include "support/run_harness.h"

@@ -6,7 +6,7 @@
 
 #include <csignal>
 
-#include "cli/settings.h"
+#include "process/settings.h"
 #include "schedule/admission.h"
 #include "schedule/fdt.h"
 #include "support/expected_text.h"

@@ -13,6 +13,7 @@
 
 #include "cli/run.h"
 #include "engine/render.h"
+#include "process/state.h"
 #include "support/captured_stream.h"
 #include "platform/sim/sim_platform.h"
 

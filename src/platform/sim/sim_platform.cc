@@ -4,7 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "cli/exit.h"
+#include "process/exit.h"
 
 namespace {
 

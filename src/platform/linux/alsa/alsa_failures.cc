@@ -1,4 +1,4 @@
-#include "platform/linux/alsa_failures.h"
+#include "platform/linux/alsa/alsa_failures.h"
 
 #include <alsa/asoundlib.h>
 

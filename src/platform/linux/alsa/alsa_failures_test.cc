@@ -1,5 +1,5 @@
-#include "platform/linux/alsa_failures.h"
-#include "platform/linux/stderr_catcher.h"
+#include "platform/linux/alsa/alsa_failures.h"
+#include "platform/linux/alsa/stderr_catcher.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "platform/linux/alsa_input.h"
+#include "platform/linux/alsa/alsa_input.h"
 
-#include "platform/linux/alsa_pcm.h"
-#include "platform/linux/pcm_worker.h"
+#include "platform/linux/alsa/alsa_pcm.h"
+#include "platform/linux/alsa/pcm_worker.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/alsa_pcm.h"
+#include "platform/linux/alsa/alsa_pcm.h"
 
 namespace {
 

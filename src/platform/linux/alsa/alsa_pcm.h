@@ -2,7 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
-#include "platform/linux/alsa_failures.h"
+#include "platform/linux/alsa/alsa_failures.h"
 #include "platform/wave_audio.h"
 
 // What a PCM is opened with. The ring and its period are asked for "near"

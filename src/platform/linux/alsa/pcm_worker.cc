@@ -1,7 +1,7 @@
-#include "platform/linux/pcm_worker.h"
+#include "platform/linux/alsa/pcm_worker.h"
 
-#include "platform/linux/alsa_failures.h"
-#include "platform/linux/alsa_thread.h"
+#include "platform/linux/alsa/alsa_failures.h"
+#include "platform/linux/alsa/alsa_thread.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

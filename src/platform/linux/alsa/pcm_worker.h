@@ -2,7 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
-#include "platform/linux/alsa_pcm.h"
+#include "platform/linux/alsa/alsa_pcm.h"
 
 #include <atomic>
 #include <chrono>

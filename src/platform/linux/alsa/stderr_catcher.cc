@@ -1,4 +1,4 @@
-#include "platform/linux/stderr_catcher.h"
+#include "platform/linux/alsa/stderr_catcher.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,12 +1,12 @@
-#include "platform/linux/wave_audio_alsa.h"
+#include "platform/linux/alsa/wave_audio_alsa.h"
 
-#include "platform/linux/alsa_device_names.h"
-#include "platform/linux/alsa_failures.h"
-#include "platform/linux/alsa_input.h"
-#include "platform/linux/alsa_output.h"
-#include "platform/linux/alsa_pcm.h"
-#include "platform/linux/pcm_worker.h"
-#include "platform/linux/stderr_catcher.h"
+#include "platform/linux/alsa/alsa_device_names.h"
+#include "platform/linux/alsa/alsa_failures.h"
+#include "platform/linux/alsa/alsa_input.h"
+#include "platform/linux/alsa/alsa_output.h"
+#include "platform/linux/alsa/alsa_pcm.h"
+#include "platform/linux/alsa/pcm_worker.h"
+#include "platform/linux/alsa/stderr_catcher.h"
 
 #include <atomic>
 #include <utility>

@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/linux/alsa_device_names.h"
+#include "platform/linux/alsa/alsa_device_names.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "platform/linux/chooser_backend.h"
+#include "platform/linux/chooser/chooser_backend.h"
 
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/linux/chooser_dialog.h"
-#include "platform/linux/chooser_terminal.h"
+#include "platform/linux/chooser/chooser_dialog.h"
+#include "platform/linux/chooser/chooser_terminal.h"
 
 namespace {
 

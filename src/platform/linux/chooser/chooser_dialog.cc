@@ -1,10 +1,10 @@
-#include "platform/linux/chooser_dialog.h"
+#include "platform/linux/chooser/chooser_dialog.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "platform/linux/chooser_paths.h"
-#include "platform/linux/chooser_spawn.h"
+#include "platform/linux/chooser/chooser_paths.h"
+#include "platform/linux/chooser/chooser_spawn.h"
 
 std::string absolute_directory(const std::string& directory) {
     std::error_code error;

@@ -1,4 +1,4 @@
-#include "platform/linux/chooser_paths.h"
+#include "platform/linux/chooser/chooser_paths.h"
 
 #include <cstddef>
 

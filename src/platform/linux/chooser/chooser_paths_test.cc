@@ -1,9 +1,9 @@
-#include "platform/linux/chooser_paths.h"
+#include "platform/linux/chooser/chooser_paths.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/linux/chooser_backend.h"
+#include "platform/linux/chooser/chooser_backend.h"
 
 using ::testing::ElementsAre;
 

@@ -1,4 +1,4 @@
-#include "platform/linux/chooser_spawn.h"
+#include "platform/linux/chooser/chooser_spawn.h"
 
 #include <cerrno>
 #include <csignal>

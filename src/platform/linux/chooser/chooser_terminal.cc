@@ -1,4 +1,4 @@
-#include "platform/linux/chooser_terminal.h"
+#include "platform/linux/chooser/chooser_terminal.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "log/log.h"
-#include "platform/linux/chooser_dialog.h"
+#include "platform/linux/chooser/chooser_dialog.h"
 
 terminal_selection parse_terminal_selection(std::string_view line, std::size_t count) {
     terminal_selection selection;

@@ -1,12 +1,12 @@
-#include "platform/linux/chooser_terminal.h"
+#include "platform/linux/chooser/chooser_terminal.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "platform/linux/chooser_dialog.h"
-#include "platform/linux/chooser_test_support.h"
+#include "platform/linux/chooser/chooser_dialog.h"
+#include "platform/linux/chooser/chooser_test_support.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;

@@ -1,8 +1,8 @@
-#include "platform/linux/file_chooser_desktop.h"
+#include "platform/linux/chooser/file_chooser_desktop.h"
 
 #include <iostream>
 
-#include "platform/linux/chooser_backend.h"
+#include "platform/linux/chooser/chooser_backend.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/file_chooser_desktop.h"
+#include "platform/linux/chooser/file_chooser_desktop.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,10 +8,10 @@
 #include <sstream>
 #include <sys/time.h>
 
-#include "platform/linux/chooser_backend.h"
-#include "platform/linux/chooser_dialog.h"
-#include "platform/linux/chooser_spawn.h"
-#include "platform/linux/chooser_test_support.h"
+#include "platform/linux/chooser/chooser_backend.h"
+#include "platform/linux/chooser/chooser_dialog.h"
+#include "platform/linux/chooser/chooser_spawn.h"
+#include "platform/linux/chooser/chooser_test_support.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

@@ -1,4 +1,4 @@
-#include "platform/linux/key_source_terminal.h"
+#include "platform/linux/terminal/key_source_terminal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -8,9 +8,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/linux/job_signals.h"
-#include "platform/linux/terminal_keys.h"
-#include "platform/linux/terminal_line_tty.h"
+#include "platform/linux/terminal/job_signals.h"
+#include "platform/linux/terminal/terminal_keys.h"
+#include "platform/linux/terminal/terminal_line_tty.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/key_source_terminal.h"
+#include "platform/linux/terminal/key_source_terminal.h"
 
 #include <atomic>
 #include <csignal>

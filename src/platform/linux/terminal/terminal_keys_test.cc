@@ -1,4 +1,4 @@
-#include "platform/linux/terminal_keys.h"
+#include "platform/linux/terminal/terminal_keys.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/terminal_line_tty.h"
+#include "platform/linux/terminal/terminal_line_tty.h"
 
 #include <cerrno>
 #include <csignal>
@@ -9,7 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "platform/linux/job_signals.h"
+#include "platform/linux/terminal/job_signals.h"
 
 namespace {
 

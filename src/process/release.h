@@ -1,0 +1,24 @@
+#pragma once
+
+// The exit releases whatever is open in one fixed order without knowing who
+// owns it: each owner registers, once at start-up and in its own source file,
+// how its resource is released. The same list forgets what an earlier run
+// left behind when runs follow each other in one process (the tests).
+
+enum class release_order { input_device, output_device, sound_export, session, mor_output, terminal, count };
+
+// A namespace-scope object of the owner's: release frees the resource if it
+// is open and marks it closed; reset (may be null) forgets it between runs.
+struct release_step {
+    release_step(release_order order, void (*release)(), void (*reset)() = nullptr);
+};
+
+// Run state that is never released, only forgotten between runs.
+struct reset_step {
+    explicit reset_step(void (*reset)());
+};
+
+// The release steps in their order.
+void release_all();
+// Every reset step, release steps' included.
+void reset_all();
