@@ -217,104 +217,156 @@ void parse_sweep(const char* value) {
     cleanup_and_exit(0);
 }
 
-// The value of --output FILE or --output=FILE; nullptr for any other text.
-const char* output_value(option_reader& reader) {
-    const char* name = reader.argv[reader.index] + 2;
-    if (strcmp(name, "output") == 0) return reader.next_argument();
-    if (strncmp(name, "output=", 7) == 0) return name + 7;
+// What an option takes after its letter.
+enum class option_value {
+    none_strict,  // nothing; attached text is a usage error
+    none,         // nothing; attached text is ignored
+    text,         // the attached text, or else the whole next argument
+    volume,       // as -v reads it (parse_volume)
+};
+
+// One short option: its letter, its value and its action, which gets the
+// value (nullptr for none and volume). Each action checks only what earlier
+// options set.
+struct short_option {
+    char letter;
+    option_value value;
+    void (*apply)(option_reader& reader, const char* value);
+};
+
+constexpr short_option short_options[] = {
+    {'S', option_value::none_strict,
+     [](option_reader&, const char*) {
+         if (settings.triangle_wave) usage_error();
+         settings.square_wave = true;
+     }},
+    {'T', option_value::none_strict,
+     [](option_reader&, const char*) {
+         if (settings.square_wave) usage_error();
+         settings.triangle_wave = true;
+     }},
+    {'f', option_value::none_strict,
+     [](option_reader&, const char*) {
+         if (settings.run_mode == run_mode_kind::dialog || settings.run_mode == run_mode_kind::sweep) usage_error();
+         settings.run_mode = run_mode_kind::files;
+     }},
+    {'g', option_value::none_strict,
+     [](option_reader&, const char*) {
+         if (settings.run_mode == run_mode_kind::files || settings.run_mode == run_mode_kind::sweep) usage_error();
+         settings.run_mode = run_mode_kind::dialog;
+     }},
+    {'s', option_value::text,
+     [](option_reader&, const char* value) {
+         if (settings.run_mode == run_mode_kind::files || settings.run_mode == run_mode_kind::dialog) usage_error();
+         settings.run_mode = run_mode_kind::sweep;
+         parse_sweep(value);
+     }},
+    {'r', option_value::none,
+     [](option_reader&, const char*) {
+         if (session_file != nullptr) usage_error();
+         open_session_file();
+     }},
+    {'m', option_value::text,
+     [](option_reader&, const char* value) {
+         // No capture while exporting: no device is opened.
+         if (mor_file != nullptr || settings.output_path != nullptr) usage_error();
+         open_mor_file(value);
+     }},
+    {'b', option_value::text,
+     [](option_reader&, const char* value) {
+         double bracket = to_double(value);
+         add_offset_or_exit(bracket);
+         add_offset_or_exit(-bracket);
+     }},
+    {'o', option_value::text, [](option_reader&, const char* value) { add_offset_or_exit(to_double(value)); }},
+    {'l', option_value::text,
+     [](option_reader&, const char* value) {
+         if (settings.octave_shift || settings.phase_angle != 0.0) usage_error();
+         settings.left_frequency = strcmp(value, "=r") == 0 ? -1.0 : to_double(value);
+     }},
+    {'P', option_value::text,
+     [](option_reader&, const char* value) {
+         if (settings.octave_shift || settings.left_frequency != 0.0) usage_error();
+         settings.phase_angle = normalise_angle(to_double(value));
+         settings.left_frequency = -1.0;
+     }},
+    {'e', option_value::none,
+     [](option_reader&, const char*) {
+         if (settings.left_frequency != 0.0 || settings.phase_angle != 0.0) usage_error();
+         settings.octave_shift = true;
+     }},
+    {'p', option_value::text, [](option_reader&, const char* value) { parse_pulse(value); }},
+    {'v', option_value::volume, [](option_reader& reader, const char*) { parse_volume(reader); }},
+    {'V', option_value::none, [](option_reader&, const char*) { log_out("%s", version_block()); }},
+};
+
+// One long option, given as --name, --name=value or --name value.
+struct long_option {
+    const char* name;
+    bool takes_value;
+    // The run ends without sound or opens no device: no start-up probe.
+    bool needs_no_sound_devices;
+    void (*apply)(const char* value);
+};
+
+constexpr long_option long_options[] = {
+    {"help", false, true, [](const char*) { help(); }},
+    {"version", false, true,
+     [](const char*) {
+         fprintf(out_stream, "%s", version_block());
+         cleanup_and_exit(0);
+     }},
+    {"output", true, true,
+     [](const char* path) {
+         if (path[0] == '\0' || settings.output_path != nullptr || mor_file != nullptr) usage_error();
+         check_export_type(path);
+         settings.output_path = path;
+     }},
+};
+
+const short_option* find_short_option(char letter) {
+    for (const short_option& option : short_options)
+        if (option.letter == letter) return &option;
     return nullptr;
 }
 
-// Only these three; any other long option, and "--" alone, is a usage error.
-void parse_long_option(option_reader& reader) {
-    const char* name = reader.argv[reader.index] + 2;
-    if (strcmp(name, "help") == 0) help();
-    if (strcmp(name, "version") == 0) {
-        fprintf(out_stream, "%s", version_block());
-        cleanup_and_exit(0);
+// The long option that argument ("--...") names, or nullptr.
+const long_option* find_long_option(const char* argument) {
+    const char* name = argument + 2;
+    for (const long_option& option : long_options) {
+        const size_t length = strlen(option.name);
+        if (strncmp(name, option.name, length) != 0) continue;
+        if (name[length] == '\0' || (option.takes_value && name[length] == '=')) return &option;
     }
-    const char* path = output_value(reader);
-    if (path == nullptr || path[0] == '\0' || settings.output_path != nullptr || mor_file != nullptr) usage_error();
-    check_export_type(path);
-    settings.output_path = path;
+    return nullptr;
+}
+
+// The value of a long option that takes one: after "=", or the next argument.
+const char* long_option_value(option_reader& reader) {
+    const char* equals = strchr(reader.argv[reader.index], '=');
+    if (equals != nullptr) return equals + 1;
+    return reader.next_argument();
+}
+
+// Any long option not in the table, and "--" alone, is a usage error.
+void parse_long_option(option_reader& reader) {
+    const long_option* option = find_long_option(reader.argv[reader.index]);
+    if (option == nullptr) usage_error();
+    option->apply(option->takes_value ? long_option_value(reader) : nullptr);
 }
 
 void parse_option(option_reader& reader) {
-    run_settings& s = settings;
-    switch (reader.argv[reader.index][1]) {
-    case 'S':
-        reader.reject_attached();
-        if (s.triangle_wave) usage_error();
-        s.square_wave = true;
-        break;
-    case 'T':
-        reader.reject_attached();
-        if (s.square_wave) usage_error();
-        s.triangle_wave = true;
-        break;
-    case 'f':
-        reader.reject_attached();
-        if (s.run_mode == run_mode_kind::dialog || s.run_mode == run_mode_kind::sweep) usage_error();
-        s.run_mode = run_mode_kind::files;
-        break;
-    case 'g':
-        reader.reject_attached();
-        if (s.run_mode == run_mode_kind::files || s.run_mode == run_mode_kind::sweep) usage_error();
-        s.run_mode = run_mode_kind::dialog;
-        break;
-    case 's':
-        if (s.run_mode == run_mode_kind::files || s.run_mode == run_mode_kind::dialog) usage_error();
-        s.run_mode = run_mode_kind::sweep;
-        parse_sweep(reader.value());
-        break;
-    case 'r':
-        if (session_file != nullptr) usage_error();
-        open_session_file();
-        break;
-    case 'm':
-        // No capture while exporting: no device is opened.
-        if (mor_file != nullptr || s.output_path != nullptr) usage_error();
-        open_mor_file(reader.value());
-        break;
-    case 'b': {
-        double bracket = to_double(reader.value());
-        add_offset_or_exit(bracket);
-        add_offset_or_exit(-bracket);
-        break;
-    }
-    case 'o':
-        add_offset_or_exit(to_double(reader.value()));
-        break;
-    case 'l': {
-        if (s.octave_shift || s.phase_angle != 0.0) usage_error();
-        const char* value = reader.value();
-        s.left_frequency = strcmp(value, "=r") == 0 ? -1.0 : to_double(value);
-        break;
-    }
-    case 'P':
-        if (s.octave_shift || s.left_frequency != 0.0) usage_error();
-        s.phase_angle = normalise_angle(to_double(reader.value()));
-        s.left_frequency = -1.0;
-        break;
-    case 'e':
-        if (s.left_frequency != 0.0 || s.phase_angle != 0.0) usage_error();
-        s.octave_shift = true;
-        break;
-    case 'p':
-        parse_pulse(reader.value());
-        break;
-    case 'v':
-        parse_volume(reader);
-        break;
-    case 'V':
-        log_out("%s", version_block());
-        break;
-    case '-':
+    const char letter = reader.argv[reader.index][1];
+    if (letter == '-') {
         parse_long_option(reader);
-        break;
-    default:
-        usage_error();
+        return;
     }
+    const short_option* option = find_short_option(letter);
+    if (option == nullptr) usage_error();
+    const char* value = nullptr;
+    if (option->value == option_value::none_strict) reader.reject_attached();
+    if (option->value == option_value::text) value = reader.value();
+    option->apply(reader, value);
 }
 
 }  // namespace
@@ -336,37 +388,20 @@ bool run_needs_sound_devices(int argc, char** argv) {
     option_reader reader{argc, argv, 1};
     for (; reader.index < argc && argv[reader.index][0] == '-'; ++reader.index) {
         const char* argument = argv[reader.index];
-        switch (argument[1]) {
-        case 's':
-        case 'm':
-        case 'b':
-        case 'o':
-        case 'l':
-        case 'P':
-        case 'p':
-            if (!reader.has_attached()) ++reader.index;
-            break;
-        case 'v': {
+        if (argument[1] == '-') {
+            const long_option* option = find_long_option(argument);
+            if (option == nullptr) return true;
+            if (option->needs_no_sound_devices) return false;
+            if (option->takes_value && strchr(argument, '=') == nullptr) ++reader.index;
+            continue;
+        }
+        const short_option* option = find_short_option(argument[1]);
+        if (option == nullptr) return true;
+        if (option->value == option_value::text && !reader.has_attached()) ++reader.index;
+        if (option->value == option_value::volume) {
             const char first = reader.attached()[0];
             if (first == 'l' || first == 'r' || first == '\0') ++reader.index;
             else if (first < '0' || first > '9') return true;
-            break;
-        }
-        case 'S':
-        case 'T':
-        case 'f':
-        case 'g':
-        case 'r':
-        case 'e':
-        case 'V':
-            break;
-        case '-': {
-            const char* name = argument + 2;
-            return strcmp(name, "help") != 0 && strcmp(name, "version") != 0 && strcmp(name, "output") != 0 &&
-                   strncmp(name, "output=", 7) != 0;
-        }
-        default:
-            return true;
         }
     }
     return true;

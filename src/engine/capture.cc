@@ -19,7 +19,6 @@ uint32_t capture_buffer_size = 0;
 
 namespace {
 
-constexpr uint32_t bytes_per_frame = 4;  // two 16-bit samples
 // Frames the current tone may record into the buffer.
 uint32_t capture_frames = 0;
 

@@ -21,7 +21,6 @@ std::unique_ptr<sound_file> export_file;
 
 namespace {
 
-constexpr uint64_t bytes_per_frame = 4;
 // The most sound a WAV file can hold: its sizes are 32-bit, and the RIFF
 // size counts 36 bytes of header besides the data.
 constexpr uint64_t wav_data_bytes_max = UINT32_MAX - 36;
@@ -100,7 +99,7 @@ void begin_export(const char* path) {
     frames_total = schedule_frames();
     frames_done = 0;
     std::string type = type_of(path);
-    const bool too_long_for_wav = type == "wav" && frames_total * bytes_per_frame > wav_data_bytes_max;
+    const bool too_long_for_wav = type == "wav" && frames_total * uint64_t{bytes_per_frame} > wav_data_bytes_max;
     if (too_long_for_wav) type = "rf64";
     std::string error;
     export_file = current_platform->sound_writer.create(path, type, frames_total, error);

@@ -18,7 +18,6 @@ constexpr double near_offsets[] = {3, 2, 1, -1, -2, -3, 0.0};
 constexpr double fine_offsets[] = {3,     2,    1.5,   1,    0.75, 0.5, 0.25, 0.1, 0.05, -0.05,
                                    -0.1, -0.25, -0.5, -0.75, -1,   -1.5, -2,   -3,  0.0};
 constexpr int added_duration = 180;
-constexpr uint32_t before_first_entry = UINT32_MAX;
 constexpr int pause_poll_ms = 10;
 
 // The key source may have changed the terminal's mode; it is given back as

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr int draw_interval_ms = 250;
-constexpr uint32_t before_first_entry = UINT32_MAX;
 constexpr const char* separator = "  ";
 constexpr const char* keys_text = "keys: + - n N s b p q";
 constexpr int widest_bar = 40;

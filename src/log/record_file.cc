@@ -34,7 +34,7 @@ void end_record_write(FILE* file, record_state& state, bool written) {
     }
     // In bytes of the file, which need not be the characters written (text
     // mode on some systems).
-    if (state.cut_back) state.intact_length = file_length(file);
+    if (state.cut_back) state.intact_length = file_position(file);
 }
 
 void record_vprintf(FILE* file, record_state& state, const char* marker, const char* format, va_list args) {

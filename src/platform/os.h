@@ -24,7 +24,7 @@ int sync_file(FILE* file);
 
 // How many bytes of file lie before the point where the next write goes
 // (after a flush); -1 for a stream without a position (a pipe, a terminal).
-int64_t file_length(FILE* file);
+int64_t file_position(FILE* file);
 
 // Cuts file back to its first length bytes, dropping what a failed write left
 // behind them. Does nothing to a file that cannot be cut (a device, a pipe).

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -50,3 +51,27 @@ inline sound_file_writer& none_sound_file_writer() {
     static no_sound_file_writer none;
     return none;
 }
+
+// What a back end's attempt to create a file only if its name is free gave.
+enum class create_result { created, name_taken, failed };
+
+// Creates the temporary file that an export is written to before it takes
+// its name: "tonquel-XXXXXX.part" in folder (empty, or ending in its
+// separator), through create(name), trying other names while they are
+// taken. False when create failed otherwise; temporary is the last name.
+template <class Create>
+bool create_temporary_in(const std::string& folder, std::string& temporary, Create create) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<size_t> pick(0, sizeof letters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + "tonquel-";
+        for (int i = 0; i < 6; ++i) temporary += letters[pick(random)];
+        temporary += ".part";
+        const create_result result = create(temporary);
+        if (result != create_result::name_taken) return result == create_result::created;
+    }
+    return false;
+}
+

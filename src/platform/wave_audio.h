@@ -7,6 +7,9 @@
 // The wave-audio service: 16-bit interleaved stereo PCM, left sample first.
 // Devices are polled, never asked to call back.
 
+// Two 16-bit samples, left first.
+inline constexpr uint32_t bytes_per_frame = 4;
+
 // 0 is success; anything else is a device-specific code for error_text().
 using wave_error = int;
 

@@ -15,6 +15,9 @@ extern uint32_t num_fdt;
 extern uint32_t fdt_capacity;
 // While building, where the next entry goes; while playing, the entry playing.
 extern uint32_t fdt_pos;
+// The value of fdt_pos that makes entry 0 the next one played: the play
+// loop's advance wraps it to 0.
+inline constexpr uint32_t before_first_entry = UINT32_MAX;
 
 // Inserts at index (0..num_fdt), copying text. Out of memory and a bad index
 // end the run with status 1.

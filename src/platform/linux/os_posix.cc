@@ -40,7 +40,7 @@ int sync_file(FILE* file) {
     return 0;
 }
 
-int64_t file_length(FILE* file) {
+int64_t file_position(FILE* file) {
     return ftello(file);
 }
 

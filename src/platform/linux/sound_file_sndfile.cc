@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -108,20 +107,14 @@ std::string directory_of(const std::string& path) {
 // A new file beside path that nothing else uses, with the permissions a new
 // file of the final name would get.
 int create_temporary(const std::string& path, std::string& temporary, int& error) {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::mt19937 random(seed());
-    std::uniform_int_distribution<size_t> pick(0, sizeof letters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix;
-        for (int i = 0; i < 6; ++i) suffix += letters[pick(random)];
-        temporary = directory_of(path) + "tonquel-" + suffix + ".part";
-        int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) break;
-    }
-    error = errno;
-    return -1;
+    int fd = -1;
+    const bool created = create_temporary_in(directory_of(path), temporary, [&fd](const std::string& name) {
+        fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return create_result::created;
+        return errno == EEXIST ? create_result::name_taken : create_result::failed;
+    });
+    if (!created) error = errno;
+    return created ? fd : -1;
 }
 
 class sndfile_sound_file final : public sound_file {

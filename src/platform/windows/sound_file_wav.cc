@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <string>
 
 namespace {
@@ -13,7 +12,6 @@ namespace {
 constexpr WORD channels = 2;
 constexpr DWORD frame_rate = 44100;
 constexpr WORD bits = 16;
-constexpr DWORD bytes_per_frame = channels * bits / 8;
 
 std::string system_text(DWORD code) {
     char text[512] = "";
@@ -29,22 +27,15 @@ std::string system_text(DWORD code) {
 bool create_temporary(const std::string& path, std::string& temporary, std::string& error) {
     const std::string::size_type slash = path.find_last_of("/\\:");
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device seed;
-    std::mt19937 pick(seed());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = "tonquel-";
-        for (int i = 0; i < 6; ++i) name += letters[pick() % (sizeof letters - 1)];
-        temporary = folder + name + ".part";
-        HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return true;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) break;
-    }
-    error = system_text(GetLastError());
-    return false;
+    const bool created = create_temporary_in(folder, temporary, [](const std::string& name) {
+        HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return GetLastError() == ERROR_FILE_EXISTS ? create_result::name_taken : create_result::failed;
+        CloseHandle(file);
+        return create_result::created;
+    });
+    if (!created) error = system_text(GetLastError());
+    return created;
 }
 
 class wav_sound_file final : public sound_file {
@@ -71,8 +62,8 @@ public:
         format.wf.wFormatTag = WAVE_FORMAT_PCM;
         format.wf.nChannels = channels;
         format.wf.nSamplesPerSec = frame_rate;
-        format.wf.nBlockAlign = static_cast<WORD>(bytes_per_frame);
-        format.wf.nAvgBytesPerSec = frame_rate * bytes_per_frame;
+        format.wf.nBlockAlign = static_cast<WORD>(static_cast<DWORD>(bytes_per_frame));
+        format.wf.nAvgBytesPerSec = frame_rate * static_cast<DWORD>(bytes_per_frame);
         format.wBitsPerSample = bits;
         if (mmioCreateChunk(file_, &format_chunk, 0) != MMSYSERR_NOERROR ||
             mmioWrite(file_, reinterpret_cast<const char*>(&format), sizeof format) != sizeof format ||
@@ -84,7 +75,7 @@ public:
     }
 
     bool write(const int16_t* samples, uint32_t frames) override {
-        const LONG bytes = static_cast<LONG>(frames * bytes_per_frame);
+        const LONG bytes = static_cast<LONG>(frames * static_cast<DWORD>(bytes_per_frame));
         if (mmioWrite(file_, reinterpret_cast<const char*>(samples), bytes) == bytes) return true;
         return failed();
     }

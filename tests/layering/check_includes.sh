@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The rooms under src/ depend one way, from the ground up:
+#   platform seams (src/platform/*.h), process, log, schedule, engine, cli.
+# A room includes only itself and the rooms below it, so no two rooms can
+# form a circle. The back ends (src/platform/<system>/) include only the
+# seams, process, log and their own folder; main.cc alone puts a back end and
+# cli together. Tests beside the modules may use the whole program.
+# Prints each include that breaks this, naming the file, and fails.
+set -euo pipefail
+src=${1:-$(cd "$(dirname "$0")/../../src" && pwd)}
+cd "$src"
+
+rank() {
+    case $1 in
+    platform) echo 0 ;;
+    process) echo 1 ;;
+    log) echo 2 ;;
+    schedule) echo 3 ;;
+    engine) echo 4 ;;
+    cli) echo 5 ;;
+    *) echo -1 ;;
+    esac
+}
+
+# The room of a path under src/: a back end is "backend:<system>".
+room_of() {
+    case $1 in
+    platform/*/*) local rest=${1#platform/}; echo "backend:${rest%%/*}" ;;
+    platform/*) echo platform ;;
+    */*) echo "${1%%/*}" ;;
+    *) echo top ;;
+    esac
+}
+
+allowed() {  # from-room to-room
+    local from=$1 to=$2
+    [[ $from == "$to" ]] && return 0
+    if [[ $from == backend:* ]]; then
+        [[ $to == platform || $to == process || $to == log ]]
+        return
+    fi
+    local from_rank to_rank
+    from_rank=$(rank "$from")
+    to_rank=$(rank "$to")
+    ((to_rank >= 0 && from_rank >= 0 && to_rank <= from_rank))
+}
+
+broken=0
+while IFS= read -r file; do
+    from=$(room_of "$file")
+    [[ $from == top ]] && continue  # main.cc
+    while IFS= read -r included; do
+        to=$(room_of "$included")
+        if ! allowed "$from" "$to"; then
+            echo "src/$file: includes \"$included\": $from may not use $to" >&2
+            broken=1
+        fi
+    done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
+done < <(find . -type f \( -name '*.h' -o -name '*.cc' \) ! -name '*_test.cc' ! -name '*_test_support.h' \
+    ! -name '*_fuzz.cc' ! -name '*_bench.cc' | sed 's|^\./||' | sort)
+
+if ((broken)); then
+    echo "An include climbs between rooms: the order is platform seams, process, log, schedule, engine, cli." >&2
+    exit 1
+fi
+echo "Includes under src/ depend one way."
