@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -300,6 +302,15 @@ constexpr short_option short_options[] = {
     {'V', option_value::none, [](option_reader&, const char*) { log_out("%s", version_block()); }},
 };
 
+// --wait-for-device's seconds: a whole number from 0 on.
+int wait_seconds(const char* value) {
+    char* end = nullptr;
+    errno = 0;
+    const long long seconds = strtoll(value, &end, 10);
+    if (end == value || *end != '\0' || errno != 0 || seconds < 0 || seconds > INT_MAX) usage_error();
+    return static_cast<int>(seconds);
+}
+
 // One long option, given as --name, --name=value or --name value.
 struct long_option {
     const char* name;
@@ -322,6 +333,8 @@ constexpr long_option long_options[] = {
          check_export_type(path);
          settings.output_path = path;
      }},
+    {"wait-for-device", true, false, [](const char* value) { settings.wait_for_device = wait_seconds(value); }},
+    {"allow-sleep", false, false, [](const char*) { settings.allow_sleep = true; }},
 };
 
 const short_option* find_short_option(char letter) {

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "process/exit.h"
+#include "process/settings.h"
 #include "process/state.h"
 #include "log/log.h"
 #include "process/release.h"
@@ -19,13 +20,10 @@ uint32_t capture_buffer_size = 0;
 
 namespace {
 
-// Frames the current tone may record into the buffer.
+// Frames the current tone may record into the buffer, and those recorded
+// before a gap in the sound (the device failed and was opened again).
 uint32_t capture_frames = 0;
-
-[[noreturn]] void wave_in_failure(wave_error code) {
-    log_err("%s: waveIn: %s\n", program_name, current_platform->audio.error_text(code).c_str());
-    cleanup_and_exit(1);
-}
+uint32_t frames_before_gap = 0;
 
 // An earlier MOR file goes, and a link of that name (not what it points to);
 // a device, a pipe or a directory of that name is never deleted: "-m
@@ -56,20 +54,58 @@ void open_mor_file(const char* path) {
     }
 }
 
-void capture_start(int seconds) {
-    if (wave_error code = current_platform->audio.open_input(wave_in)) {
-        wave_in.reset();
-        wave_in_failure(code);
-    }
+void wave_in_failure(wave_error code) {
+    log_err("%s: waveIn: %s\n", program_name, current_platform->audio.error_text(code).c_str());
+    cleanup_and_exit(1);
+}
+
+void capture_begin(int seconds) {
     int capture_seconds = seconds > capture_seconds_max ? capture_seconds_max : seconds;
     capture_frames = static_cast<uint32_t>(capture_seconds * capture_rate);
+    frames_before_gap = 0;
     memset(capture_buffer, 0, capture_buffer_size);
-    if (wave_error code = wave_in->start(pcm_block{capture_buffer, capture_frames})) wave_in_failure(code);
+}
+
+wave_error capture_open() {
+    wave_error code = current_platform->audio.open_input(wave_in);
+    if (code == 0)
+        code = wave_in->start(pcm_block{capture_buffer + 2 * frames_before_gap, capture_frames - frames_before_gap});
+    if (code != 0) wave_in.reset();
+    return code;
+}
+
+void capture_start(int seconds) {
+    capture_begin(seconds);
+    if (wave_error code = capture_open()) wave_in_failure(code);
+}
+
+namespace {
+
+// Stops the device and keeps the frames it recorded; the device's failure,
+// which the stop may reveal.
+wave_error stop_and_keep() {
+    uint32_t frames = wave_in->stop();
+    if (frames > capture_frames - frames_before_gap) frames = capture_frames - frames_before_gap;
+    frames_before_gap += frames;
+    return wave_in->failure();
+}
+
+}  // namespace
+
+void capture_suspend() {
+    if (!wave_in) return;
+    stop_and_keep();
+    wave_in->reset();
+    wave_in.reset();
+}
+
+wave_error capture_failure() {
+    return wave_in ? wave_in->failure() : 0;
 }
 
 void capture_dump(double frequency) {
-    uint32_t frames = wave_in->stop();
-    if (frames > capture_frames) frames = capture_frames;
+    const wave_error failed = wave_in ? stop_and_keep() : 0;
+    const uint32_t frames = frames_before_gap;
     if (!mor_record.failed) {
         bool written = true;
         for (uint32_t i = 0; i < frames && written; ++i)
@@ -78,8 +114,13 @@ void capture_dump(double frequency) {
         end_record_write(mor_file, mor_record, written);
     }
     // What was recorded is kept first; then a device that stopped answering
-    // fails the run.
-    if (wave_error code = wave_in->failure()) wave_in_failure(code);
+    // fails the run, unless the run waits for devices: the next tone then
+    // waits for this one.
+    if (failed != 0) {
+        if (settings.wait_for_device == 0) wave_in_failure(failed);
+        log_err("%s: waveIn: %s\n", program_name, current_platform->audio.error_text(failed).c_str());
+    }
+    if (!wave_in) return;
     wave_in->reset();
     wave_in.reset();
 }
@@ -112,4 +153,5 @@ void reset_capture_state() {
     capture_buffer = nullptr;
     capture_buffer_size = 0;
     capture_frames = 0;
+    frames_before_gap = 0;
 }

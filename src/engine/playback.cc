@@ -28,6 +28,16 @@ void release_output_device() {
 const release_step output_device_release{release_order::output_device, release_output_device,
                                          [] { wave_out.reset(); }};
 
+// The machine stays awake from the first tone that sounds to the end of the
+// run; an export sounds nothing and takes no lock.
+void hold_sleep_inhibitor() {
+    if (!settings.allow_sleep) current_platform->sleep.hold();
+}
+
+const release_step sleep_lock_release{release_order::sleep_lock, [] {
+    if (current_platform != nullptr) current_platform->sleep.release();
+}};
+
 // One second each, for the whole run: one plays while the other is refilled.
 int16_t play_buffer_a[2 * sample_rate];
 int16_t play_buffer_b[2 * sample_rate];
@@ -44,16 +54,69 @@ void sync_records() {
     sync_record(mor_file, mor_record);
 }
 
+// How long a reopening waits between tries while a device is away.
+constexpr int reopen_interval_ms = 1000;
+
+// A device that failed, and how.
+struct device_failure {
+    bool input = false;
+    wave_error code = 0;
+};
+
+[[noreturn]] void device_failure_exit(const device_failure& failure) {
+    if (failure.input) wave_in_failure(failure.code);
+    wave_out_failure(failure.code);
+}
+
+void report_device(const device_failure& failure, const char* what) {
+    log_err("%s: %s: %s%s\n", program_name, failure.input ? "waveIn" : "waveOut",
+            current_platform->audio.error_text(failure.code).c_str(), what);
+}
+
+// Opens the output device and, with -m, the input device, whichever is not
+// open yet. False with the failure when one does not open.
+bool open_devices(device_failure& failure) {
+    if (!wave_out) {
+        if (wave_error code = current_platform->audio.open_output(wave_out)) {
+            wave_out.reset();
+            failure = {false, code};
+            return false;
+        }
+    }
+    if (mor_file != nullptr && !wave_in) {
+        if (wave_error code = capture_open()) {
+            failure = {true, code};
+            return false;
+        }
+    }
+    return true;
+}
+
 // One call of play_tone from the first queued second to the tear-down.
 struct tone_player {
     double frequency;
     int seconds;
     render_state state;
     int64_t start_second;
+    // Set when a device fails while the tone plays.
+    device_failure failed{};
 
-    void render_and_queue(const pcm_block& block) {
+    // False when the device failed.
+    bool render_and_queue(const pcm_block& block) {
         render_buffer(state, block.samples);
-        if (wave_error code = wave_out->write(block)) wave_out_failure(code);
+        if (wave_error code = wave_out->write(block)) {
+            failed = {false, code};
+            return false;
+        }
+        return true;
+    }
+
+    // A device that stopped answering on its own while the tone plays.
+    bool devices_fail() {
+        if (wave_error code = wave_out->failure()) failed = {false, code};
+        else if (wave_error input_code = capture_failure()) failed = {true, input_code};
+        else return false;
+        return true;
     }
 
     bool time_is_over() const {
@@ -62,12 +125,14 @@ struct tone_player {
         return now < start_second || now > start_second + seconds;
     }
 
-    // Sleeps, acts on a key, tests the clock. False when the tone ends.
+    // Sleeps, acts on a key, tests the clock. False when the tone ends or a
+    // device fails (failed tells).
     bool poll_step() {
         current_platform->clock.sleep_ms(poll_step_ms);
         check_interrupt();
         if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
         if (time_is_over()) return false;
+        if (settings.wait_for_device != 0 && devices_fail()) return false;
         status_line_step(poll_step_ms, current_platform->clock.now_seconds() - start_second, false);
         return true;
     }
@@ -82,18 +147,73 @@ struct tone_player {
         return !time_is_over();
     }
 
-    void play() {
+    // Plays until the tone ends or a device fails.
+    void play_on_open_devices() {
         const pcm_block a{play_buffer_a, sample_rate};
         const pcm_block b{play_buffer_b, sample_rate};
         // Both seconds go out back to back first, so the device always holds
         // one playing and one queued.
-        render_and_queue(a);
-        render_and_queue(b);
+        if (!render_and_queue(a) || !render_and_queue(b)) return;
         sync_records();
         while (wait_until_done(a)) {
-            render_and_queue(a);
-            if (!wait_until_done(b)) break;
-            render_and_queue(b);
+            if (!render_and_queue(a) || !wait_until_done(b) || !render_and_queue(b)) return;
+        }
+    }
+
+    // The devices are closed, and reopened about once a second while the
+    // keys act, until they answer, the tone ends by a key, or the wait runs
+    // out (the run then ends as it would without waiting). The tone keeps
+    // the time it still had, as after a pause. True when the devices are
+    // open again.
+    bool wait_for_devices() {
+        clock_source& clock = current_platform->clock;
+        report_device(failed, (" (waiting up to " + std::to_string(settings.wait_for_device) +
+                               " s for it to answer again)").c_str());
+        close_devices();
+        const int64_t waited_from = clock.now_seconds();
+        const int64_t played = waited_from - start_second;
+        int since_try_ms = 0;
+        for (;;) {
+            clock.sleep_ms(poll_step_ms);
+            check_interrupt();
+            const int64_t waited = clock.now_seconds() - waited_from;
+            if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
+            status_line_waiting(poll_step_ms, played, waited, settings.wait_for_device);
+            since_try_ms += poll_step_ms;
+            if (since_try_ms < reopen_interval_ms) continue;
+            since_try_ms = 0;
+            if (open_devices(failed)) {
+                start_second = clock.now_seconds() - played;
+                log_err("%s: %s: the sound device answers again, after %lld s without sound\n", program_name,
+                        failed.input ? "waveIn" : "waveOut", static_cast<long long>(waited));
+                return true;
+            }
+            if (waited >= settings.wait_for_device) device_failure_exit(failed);
+        }
+    }
+
+    void close_devices() {
+        capture_suspend();
+        if (!wave_out) return;
+        wave_out->reset();
+        wave_out.reset();
+    }
+
+    // Opens the devices, waiting for them where the run may, and plays the
+    // tone through, riding out devices that fail on the way.
+    void play() {
+        const bool opened = open_devices(failed);
+        start_second = current_platform->clock.now_seconds();
+        if (!opened) {
+            if (settings.wait_for_device == 0) device_failure_exit(failed);
+            if (!wait_for_devices()) return;
+        }
+        for (;;) {
+            failed = {};
+            play_on_open_devices();
+            if (failed.code == 0) return;
+            if (settings.wait_for_device == 0) device_failure_exit(failed);
+            if (!wait_for_devices()) return;
         }
     }
 };
@@ -141,19 +261,20 @@ void play_tone(double frequency, int seconds, int pulse) {
         export_tone(frequency, seconds, pulse);
         return;
     }
-    if (wave_error code = current_platform->audio.open_output(wave_out)) {
-        wave_out.reset();
-        wave_out_failure(code);
-    }
-    if (mor_file != nullptr) capture_start(seconds);
+    hold_sleep_inhibitor();
+    if (mor_file != nullptr) capture_begin(seconds);
 
     tone_player player{frequency, seconds, render_start(frequency, pulse), 0};
-    player.start_second = current_platform->clock.now_seconds();
     player.play();
 
-    if (wave_in) capture_dump(frequency);
+    if (mor_file != nullptr) capture_dump(frequency);
+    if (!wave_out) return;  // a key ended the tone while its device was away
     wave_out->reset();
-    // A device that stopped answering as the tone ended fails the run too.
-    if (wave_error code = wave_out->failure()) wave_out_failure(code);
+    // A device that stopped answering as the tone ended fails the run too,
+    // unless the run waits for devices: the next tone then waits for it.
+    if (wave_error code = wave_out->failure()) {
+        if (settings.wait_for_device == 0) wave_out_failure(code);
+        report_device({false, code}, "");
+    }
     wave_out.reset();
 }

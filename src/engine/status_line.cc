@@ -132,7 +132,7 @@ std::string status_line_text(const status_fields& fields, int width) {
     const std::vector<line_part> parts = {
         {fields.frequency + " Hz", 0},
         {clock_text(fields.elapsed_seconds) + " / " + clock_text(fields.total_seconds), 2},
-        {fields.paused ? "paused" : "", 1},
+        {fields.paused ? "paused" : fields.waiting, 1},
         {"tone " + std::to_string(fields.tone_number) + " of " + std::to_string(fields.tone_count), 4},
         {clock_text(fields.schedule_left_seconds) + " left", 3},
         {keys_text, 5},
@@ -174,7 +174,9 @@ void status_line_tail(int seconds_before) {
     entry.seconds_before = seconds_before > 0 ? seconds_before : 0;
 }
 
-void status_line_step(int slept_ms, int64_t part_elapsed, bool paused) {
+namespace {
+
+void draw_status_line(int slept_ms, int64_t part_elapsed, bool paused, const std::string& waiting) {
     if (ms_since_draw < draw_interval_ms) ms_since_draw += slept_ms;
     if (ms_since_draw < draw_interval_ms) return;
     const int width = terminal_line_width(terminal_line_role::status);
@@ -190,7 +192,18 @@ void status_line_step(int slept_ms, int64_t part_elapsed, bool paused) {
     fields.tone_count = summary.tones;
     fields.schedule_left_seconds = entry.sound_seconds - elapsed + summary.seconds_after;
     fields.paused = paused;
+    fields.waiting = waiting;
     if (offer_terminal_line(terminal_line_role::status, status_line_text(fields, width))) ms_since_draw = 0;
+}
+
+}  // namespace
+
+void status_line_step(int slept_ms, int64_t part_elapsed, bool paused) {
+    draw_status_line(slept_ms, part_elapsed, paused, "");
+}
+
+void status_line_waiting(int slept_ms, int64_t part_elapsed, int64_t waited, int64_t limit) {
+    draw_status_line(slept_ms, part_elapsed, false, "no sound device " + clock_text(waited) + " of " + clock_text(limit));
 }
 
 void reset_status_line() {

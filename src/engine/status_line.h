@@ -15,6 +15,8 @@ struct status_fields {
     uint32_t tone_count = 0;
     int64_t schedule_left_seconds = 0;  // this tone's rest and every later tone
     bool paused = false;
+    // While the sound device is away: "no sound device 0:05 of 1:00".
+    std::string waiting;
 };
 
 // m:ss, or h:mm:ss from an hour on.
@@ -34,4 +36,6 @@ void status_line_tail(int seconds_before);
 // A poll step after slept_ms of sleep, part_elapsed seconds into the part
 // that plays. Redraws at most four times a second.
 void status_line_step(int slept_ms, int64_t part_elapsed, bool paused);
+// The same while the sound device is away: waited seconds of at most limit.
+void status_line_waiting(int slept_ms, int64_t part_elapsed, int64_t waited, int64_t limit);
 void reset_status_line();

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/file_chooser.h"
 #include "platform/key_source.h"
+#include "platform/sleep_inhibitor.h"
 #include "platform/sound_file.h"
 #include "platform/terminal_line.h"
 #include "platform/wave_audio.h"
@@ -18,4 +19,5 @@ struct platform {
     terminal_line& status_line = none_terminal_line();    // on standard output
     terminal_line& progress_line = none_terminal_line();  // on standard error
     sound_file_writer& sound_writer = none_sound_file_writer();
+    sleep_inhibitor& sleep = none_sleep_inhibitor();
 };

@@ -5,7 +5,7 @@
 // how its resource is released. The same list forgets what an earlier run
 // left behind when runs follow each other in one process (the tests).
 
-enum class release_order { input_device, output_device, sound_export, session, mor_output, terminal, count };
+enum class release_order { input_device, output_device, sound_export, session, mor_output, terminal, sleep_lock, count };
 
 // A namespace-scope object of the owner's: release frees the resource if it
 // is open and marks it closed; reset (may be null) forgets it between runs.

@@ -22,6 +22,11 @@ struct run_settings {
     int sweep_duration = 180;
     // --output: the sound file the schedule is written to instead of played.
     const char* output_path = nullptr;
+    // --wait-for-device: how long a sound device that failed or is missing
+    // is waited for before the run gives up; 0: not at all.
+    int wait_for_device = 0;
+    // --allow-sleep: no sleep inhibitor while tones sound.
+    bool allow_sleep = false;
 };
 
 extern run_settings settings;

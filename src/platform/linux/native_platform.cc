@@ -7,13 +7,14 @@
 #include "platform/linux/sound_file_sndfile.h"
 #include "platform/linux/terminal/terminal_line_tty.h"
 #include "platform/linux/alsa/wave_audio_alsa.h"
+#include "platform/linux/logind/sleep_inhibitor_logind.h"
 
 #include <unistd.h>
 
 namespace {
 
 // ALSA's default device, the terminal, zenity or kdialog, the POSIX clock,
-// libsndfile.
+// libsndfile, logind.
 struct linux_platform final : native_platform {
     posix_clock clock;
     std::unique_ptr<wave_audio> audio = make_alsa_wave_audio();
@@ -22,7 +23,8 @@ struct linux_platform final : native_platform {
     std::unique_ptr<terminal_line> status_line = make_tty_terminal_line(STDOUT_FILENO);
     std::unique_ptr<terminal_line> progress_line = make_tty_terminal_line(STDERR_FILENO);
     std::unique_ptr<sound_file_writer> sound_writer = make_sndfile_writer();
-    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer};
+    std::unique_ptr<sleep_inhibitor> sleep = make_logind_sleep_inhibitor();
+    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer, *sleep};
 
     platform& services() override { return services_; }
     bool left_a_device_behind() const override { return pcm_worker::any_given_up(); }

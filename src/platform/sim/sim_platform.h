@@ -190,6 +190,18 @@ public:
     std::vector<sim_sound_file_record> files;
 };
 
+// Counts what the run asks of the sleep inhibitor.
+class sim_sleep_inhibitor final : public sleep_inhibitor {
+public:
+    void hold() override {
+        if (!held) ++holds;
+        held = true;
+    }
+    void release() override { held = false; }
+    bool held = false;
+    int holds = 0;
+};
+
 class sim_platform {
 public:
     sim_platform();
@@ -209,6 +221,7 @@ public:
     sim_terminal_line status_line{*this};
     sim_terminal_line progress_line{*this};
     sim_sound_file_writer sound_writer;
+    sim_sleep_inhibitor sleep;
     int64_t total_sleep_ms = 0;
 
     // Where virtual time starts: a whole second, so tone timing is exact.
@@ -217,5 +230,5 @@ public:
 private:
     int64_t now_ms_ = start_ms;
     std::vector<sim_key> signals_;
-    platform services_{clock, audio, keys, chooser, status_line, progress_line, sound_writer};
+    platform services_{clock, audio, keys, chooser, status_line, progress_line, sound_writer, sleep};
 };

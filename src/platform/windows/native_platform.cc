@@ -6,11 +6,13 @@
 #include "platform/windows/sound_file_wav.h"
 #include "platform/windows/terminal_line_console.h"
 #include "platform/windows/wave_audio_winmm.h"
+#include "platform/windows/sleep_inhibitor_win32.h"
 
 namespace {
 
 // WinMM's wave mapper, the console's input records, the common open dialog,
-// lines drawn in the console window, WAV files through WinMM.
+// lines drawn in the console window, WAV files through WinMM, the
+// thread execution state.
 struct windows_platform final : native_platform {
     win32_clock clock;
     std::unique_ptr<wave_audio> audio = make_winmm_wave_audio();
@@ -19,7 +21,8 @@ struct windows_platform final : native_platform {
     std::unique_ptr<terminal_line> status_line = make_console_terminal_line(STD_OUTPUT_HANDLE);
     std::unique_ptr<terminal_line> progress_line = make_console_terminal_line(STD_ERROR_HANDLE);
     std::unique_ptr<sound_file_writer> sound_writer = make_wav_writer();
-    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer};
+    std::unique_ptr<sleep_inhibitor> sleep = make_win32_sleep_inhibitor();
+    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer, *sleep};
 
     platform& services() override { return services_; }
 };
