@@ -39,6 +39,7 @@ struct sim_output_device final : wave_output {
 
     wave_error write(const pcm_block& block) override {
         ++audio.writes;
+        if (audio.lost(opened_ms)) return audio.outage.code;
         if (audio.writes == audio.fail_write_number) return audio.fail_write_code;
         queue.push_back({block.samples, block.frames, 0});
         return 0;
@@ -52,7 +53,7 @@ struct sim_output_device final : wave_output {
         queue.clear();
         if (audio.fail_reset_output != 0) stopped_answering = audio.fail_reset_output;
     }
-    wave_error failure() override { return stopped_answering; }
+    wave_error failure() override { return audio.lost(opened_ms) ? audio.outage.code : stopped_answering; }
     wave_error stopped_answering = 0;
 
     // Plays the frames that fall due by virtual time now_ms.
@@ -61,6 +62,10 @@ struct sim_output_device final : wave_output {
         uint64_t frames = due - frames_due;
         frames_due = due;
         sim_output_opening& record = audio.outputs[opening];
+        if (audio.lost(opened_ms)) {
+            queue.clear();  // a failed device hands every block back
+            return;
+        }
         while (frames > 0 && !queue.empty()) {
             queued& head = queue.front();
             uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(frames, head.frames - head.played));
@@ -102,7 +107,9 @@ struct sim_input_device final : wave_input {
         sim_input_opening& record = audio.inputs[opening];
         if (recording) {
             int64_t started = record.started_ms;
-            int64_t frames = (audio.owner_.now_ms() - started) * input_rate / 1000;
+            // A lost device recorded nothing after the server went.
+            const int64_t until = audio.lost(record.opened_ms) ? audio.outage.from_ms : audio.owner_.now_ms();
+            int64_t frames = (until - started) * input_rate / 1000;
             uint32_t count = static_cast<uint32_t>(std::min<int64_t>(frames, block.frames));
             for (uint32_t i = 0; i < count; ++i) {
                 auto [left, right] = audio.input_signal ? audio.input_signal(started + i)
@@ -117,7 +124,9 @@ struct sim_input_device final : wave_input {
     }
 
     void reset() override { recording = false; }
-    wave_error failure() override { return audio.fail_stop_input; }
+    wave_error failure() override {
+        return audio.lost(audio.inputs[opening].opened_ms) ? audio.outage.code : audio.fail_stop_input;
+    }
 };
 
 int64_t sim_clock::now_seconds() {
@@ -129,8 +138,18 @@ void sim_clock::sleep_ms(int ms) {
     owner_.advance(ms);
 }
 
+bool sim_wave_audio::server_down() const {
+    const int64_t now = owner_.now_ms();
+    return outage.from_ms >= 0 && now >= outage.from_ms && (outage.until_ms < 0 || now < outage.until_ms);
+}
+
+bool sim_wave_audio::lost(int64_t opened_ms) const {
+    return outage.from_ms >= 0 && opened_ms < outage.from_ms && owner_.now_ms() >= outage.from_ms;
+}
+
 wave_error sim_wave_audio::open_output(std::unique_ptr<wave_output>& device) {
     if (fail_open_output != 0) return fail_open_output;
+    if (server_down()) return outage.code;
     outputs.push_back(sim_output_opening{});
     outputs.back().opened_ms = owner_.now_ms();
     auto opened = std::make_unique<sim_output_device>(*this, outputs.size() - 1, owner_.now_ms());
@@ -142,6 +161,7 @@ wave_error sim_wave_audio::open_output(std::unique_ptr<wave_output>& device) {
 
 wave_error sim_wave_audio::open_input(std::unique_ptr<wave_input>& device) {
     if (fail_open_input != 0) return fail_open_input;
+    if (server_down()) return outage.code;
     inputs.push_back(sim_input_opening{});
     inputs.back().opened_ms = owner_.now_ms();
     ++open_input_devices;

@@ -67,6 +67,14 @@ public:
     // The device stops answering as a tone ends: its failure() reports it.
     wave_error fail_reset_output = 0;
     wave_error fail_stop_input = 0;
+    // The sound server goes away at from_ms and is back at until_ms (-1:
+    // never): opens fail meanwhile, and a device opened before from_ms is
+    // lost for good, as a restarted server's old streams are.
+    struct outage_times {
+        int64_t from_ms = -1;
+        int64_t until_ms = -1;
+        wave_error code = 5;
+    } outage;
     int fail_write_number = 0;   // the n-th write of the run fails (1-based); 0: never
     wave_error fail_write_code = 0;
     bool record_samples = true;  // off for long runs: count frames only
@@ -80,6 +88,9 @@ public:
     int probes = 0;
     int open_output_devices = 0;
     int open_input_devices = 0;
+
+    bool server_down() const;
+    bool lost(int64_t opened_ms) const;
 
 private:
     friend class sim_platform;
