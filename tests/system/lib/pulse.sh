@@ -16,6 +16,11 @@
 #                 for PipeWire the session bus and ALSA_CONFIG_PATH). Returns
 #                 77 when the server's programs are missing.
 #   pulse_stop    stop it by its pids (never by name: other servers may run)
+#   sound_server_kill, sound_server_start_again
+#                 take the server that ALSA's default device talks to away
+#                 (kill -9, as a crash or a restart does) and bring it back
+#                 with its sinks and defaults, on the same runtime folder;
+#                 PipeWire's own ALSA plugin is not covered (77)
 #   PULSE_PID     the process that ALSA's default device talks to: the one a
 #                 test stops or kills to take the sound server away
 #   SOUND_SERVER_RESAMPLES  1 when the server resamples what is played at
@@ -163,4 +168,29 @@ pulse_stop() {
     SOUND_SERVER_PIDS=()
     [ -n "${PULSE_DIR:-}" ] && rm -rf "$PULSE_DIR"
     PULSE_DIR=
+}
+
+sound_server_kill() {
+    [ "$SOUND_SERVER" != pipewire-alsa ] || return 77
+    kill -9 "$PULSE_PID"
+    wait "$PULSE_PID" 2>/dev/null
+}
+
+sound_server_start_again() {
+    case $SOUND_SERVER in
+    pulseaudio) start_pulseaudio || return 1 ;;
+    pipewire-pulse)
+        pipewire-pulse >>"$PULSE_DIR/pipewire-pulse.log" 2>&1 &
+        PULSE_PID=$!
+        SOUND_SERVER_PIDS+=("$PULSE_PID")
+        wait_for_server "$PULSE_PID" pactl_answers || return 1
+        local sink
+        for sink in tq tqin; do
+            pactl load-module module-null-sink sink_name=$sink format=s16le channels=2 rate=44100 >/dev/null ||
+                return 1
+        done
+        ;;
+    *) return 77 ;;
+    esac
+    wait_for_server "$PULSE_PID" defaults_set
 }

@@ -62,6 +62,10 @@ bool alsa_device_accepts(const char* device_name, alsa_direction direction, unsi
     return accepted;
 }
 
+void reread_alsa_configuration() {
+    snd_config_update_free_global();
+}
+
 void silence_alsa_errors() {
     snd_lib_error_set_handler(ignore_alsa_error);
 }

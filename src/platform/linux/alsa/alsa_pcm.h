@@ -24,6 +24,11 @@ bool alsa_device_accepts(const char* device_name, alsa_direction direction, unsi
 // alsa-lib prints its own diagnostics to stderr; the program reports device
 // failures itself, so those are switched off.
 void silence_alsa_errors();
+// Makes the next open read ALSA's configuration afresh. It is read once per
+// process, and its hooks choose what "default" is by whether a sound server
+// runs at that moment: a run started before the server never finds it
+// otherwise. Only while none of the program's devices is open.
+void reread_alsa_configuration();
 
 // Opens the named PCM non-blocking in interleaved S16_LE with the given
 // shape. 0 and the handle, or a failure code naming the step that failed.

@@ -53,6 +53,7 @@ struct alsa_wave_audio final : wave_audio {
 
     wave_error open_output(std::unique_ptr<wave_output>& device) override {
         stderr_catcher catcher;
+        after_failed_open();
         return noted(open_alsa_output(names_.output.c_str(), device), catcher);
     }
 
@@ -73,13 +74,23 @@ private:
         if (code != 0) {
             failed_code_ = code;
             library_said_ = catcher.last_line();
+            open_failed_ = true;
         }
         return code;
+    }
+
+    // The output device is opened first, so none of ours is open here. A
+    // thread left stuck in the library might still use the configuration.
+    void after_failed_open() {
+        if (!open_failed_) return;
+        open_failed_ = false;
+        if (!pcm_worker::any_given_up()) reread_alsa_configuration();
     }
 
     alsa_device_names names_;
     wave_error failed_code_ = 0;
     std::string library_said_;
+    bool open_failed_ = false;
 };
 
 }  // namespace
