@@ -17,7 +17,7 @@ _tonquel()
         fi
         case $word in
             -f) files=true ;;
-            -[sbolPpm] | -vl* | -vr* | -v | --output) ((i++)) ;;
+            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device) ((i++)) ;;
         esac
     done
 
@@ -27,16 +27,17 @@ _tonquel()
                 _filedir
                 return
                 ;;
-            -[sbolPp] | -vl* | -vr* | -v)
+            -[sbolPp] | -vl* | -vr* | -v | --wait-for-device)
                 # A number, or -l's "=r": nothing to offer.
                 return
                 ;;
         esac
-        # --output=FILE was answered above; no other long option has a value.
+        # --output=FILE was answered above; --wait-for-device= takes a number.
         $split && return
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-g -f -s -b -o -v -vl -vr -V -r -S -T
-                -e -l -l=r -P -m -p --help --version --output' -- "$cur"))
+                -e -l -l=r -P -m -p --help --version --output --wait-for-device
+                --allow-sleep' -- "$cur"))
             return
         fi
     fi

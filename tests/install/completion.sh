@@ -12,16 +12,16 @@ cd "$work" || exit 1
 touch a.txt b.wav
 mkdir tones
 
-expect_completions "tonquel -" -g -f -s -b -o -v -vl -vr -V -r -S -T -e -l -l=r -P -m -p \
-    --help --version --output
-expect_completions "tonquel --" --help --version --output
+all_options=(-g -f -s -b -o -v -vl -vr -V -r -S -T -e -l -l=r -P -m -p
+    --help --version --output --wait-for-device --allow-sleep)
+expect_completions "tonquel -" "${all_options[@]}"
+expect_completions "tonquel --" --help --version --output --wait-for-device --allow-sleep
 expect_completions "tonquel -l=" -l=r
 expect_completions "tonquel -f " a.txt b.wav tones
 expect_completions "tonquel -f a" a.txt
 expect_completions "tonquel -f a.txt " a.txt b.wav tones
 expect_completions "tonquel -f -S " a.txt b.wav tones
-expect_completions "tonquel -f -S -" -g -f -s -b -o -v -vl -vr -V -r -S -T -e -l -l=r -P -m -p \
-    --help --version --output
+expect_completions "tonquel -f -S -" "${all_options[@]}"
 expect_completions "tonquel -b 5 -f a.txt b" b.wav
 expect_completions "tonquel -m b.wav -f " a.txt b.wav tones
 expect_completions "tonquel -vl 0.3 -f " a.txt b.wav tones
