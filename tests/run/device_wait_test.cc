@@ -82,9 +82,14 @@ TEST(device_wait_run, ends_as_before_when_the_wait_runs_out_or_is_not_asked_for)
 TEST(device_wait_run, a_device_missing_at_the_start_is_waited_for_and_the_tone_then_plays_whole) {
     sim_platform sim;
     sim.audio.record_samples = false;
+    sim.status_line.is_terminal = true;
     sim.audio.outage = {t0, t0 + 3000, 5};
     tq_test::run_output r = run(sim, {"--wait-for-device=60", "440,2"});
     EXPECT_EQ(r.status, 0) << r.err;
+    bool shown_waiting = false;
+    for (const sim_line_event& event : sim.status_line.events)
+        shown_waiting |= event.text.find("no sound device 0:02 of 1:00") != std::string::npos;
+    EXPECT_TRUE(shown_waiting);
     ASSERT_EQ(sim.audio.outputs.size(), 1u);
     EXPECT_GE(sim.audio.outputs[0].opened_ms, t0 + 3000);
     EXPECT_GE(sim.audio.outputs[0].frames_played, 2 * frames_per_second);
