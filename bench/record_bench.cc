@@ -11,9 +11,9 @@
 #include <string>
 
 #include "log/log.h"
-#include "process/state.h"
 #include "log/record_file.h"
 #include "platform/os.h"
+#include "process/state.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "cli/run.h"
-#include "process/settings.h"
 #include "engine/render.h"
 #include "engine/wavetables.h"
 #include "platform/sim/sim_platform.h"
+#include "process/settings.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <string>
 
-#include "process/exit.h"
 #include "cli/run.h"
 #include "log/log.h"
 #include "platform/sim/sim_platform.h"
+#include "process/exit.h"
 #include "schedule/admission.h"
 #include "schedule/fdt.h"
 #include "schedule/frequency_file.h"

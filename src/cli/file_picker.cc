@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
+#include "log/log.h"
 #include "process/exit.h"
 #include "process/state.h"
-#include "log/log.h"
 #include "schedule/frequency_file.h"
 
 void pick_frequency_files() {

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <string>
 
-#include "process/exit.h"
-#include "process/state.h"
-#include "process/settings.h"
 #include "engine/capture.h"
 #include "engine/file_export.h"
 #include "log/log.h"
+#include "process/exit.h"
+#include "process/settings.h"
+#include "process/state.h"
 #include "schedule/admission.h"
 #include "schedule/duration.h"
 

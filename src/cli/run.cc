@@ -4,12 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "process/exit.h"
-#include "process/release.h"
-#include "process/state.h"
 #include "cli/file_picker.h"
 #include "cli/options.h"
-#include "process/settings.h"
 #include "engine/capture.h"
 #include "engine/file_export.h"
 #include "engine/playback.h"
@@ -17,6 +13,10 @@
 #include "engine/wavetables.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
+#include "process/exit.h"
+#include "process/release.h"
+#include "process/settings.h"
+#include "process/state.h"
 #include "schedule/admission.h"
 #include "schedule/duration.h"
 #include "schedule/fdt.h"

@@ -6,11 +6,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "process/exit.h"
-#include "process/settings.h"
-#include "process/state.h"
 #include "log/log.h"
+#include "process/exit.h"
 #include "process/release.h"
+#include "process/settings.h"
 #include "process/state.h"
 
 const char* mor_path = nullptr;

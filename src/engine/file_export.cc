@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "process/exit.h"
-#include "process/state.h"
 #include "engine/playback.h"
 #include "engine/render.h"
 #include "engine/status_line.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
+#include "process/exit.h"
 #include "process/release.h"
+#include "process/state.h"
 #include "schedule/fdt.h"
 
 std::unique_ptr<sound_file> export_file;

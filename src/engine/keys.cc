@@ -3,12 +3,12 @@
 #include <climits>
 #include <csignal>
 
-#include "process/exit.h"
-#include "process/state.h"
 #include "engine/status_line.h"
 #include "log/log.h"
-#include "process/release.h"
 #include "platform/key_source.h"
+#include "process/exit.h"
+#include "process/release.h"
+#include "process/state.h"
 #include "schedule/fdt.h"
 
 namespace {

@@ -2,9 +2,6 @@
 
 #include <cstdint>
 
-#include "process/exit.h"
-#include "process/state.h"
-#include "process/settings.h"
 #include "engine/capture.h"
 #include "engine/file_export.h"
 #include "engine/keys.h"
@@ -12,7 +9,9 @@
 #include "engine/status_line.h"
 #include "engine/wavetables.h"
 #include "log/log.h"
+#include "process/exit.h"
 #include "process/release.h"
+#include "process/settings.h"
 #include "process/state.h"
 
 namespace {

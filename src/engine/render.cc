@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "process/settings.h"
 #include "engine/wavetables.h"
+#include "process/settings.h"
 
 namespace {
 

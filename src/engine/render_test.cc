@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
-#include "process/settings.h"
 #include "engine/wavetables.h"
+#include "process/settings.h"
 
 namespace {
 

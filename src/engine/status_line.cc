@@ -7,8 +7,8 @@
 
 #include "engine/playback.h"
 #include "log/terminal_lines.h"
-#include "schedule/fdt.h"
 #include "process/release.h"
+#include "schedule/fdt.h"
 
 namespace {
 

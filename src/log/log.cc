@@ -5,10 +5,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "process/exit.h"
-#include "process/state.h"
 #include "log/terminal_lines.h"
 #include "platform/os.h"
+#include "process/exit.h"
 #include "process/release.h"
 #include "process/state.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "process/state.h"
 #include "log/log.h"
 #include "process/release.h"
+#include "process/state.h"
 
 namespace {
 

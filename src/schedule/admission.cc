@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "process/settings.h"
 #include "log/log.h"
-#include "schedule/fdt.h"
 #include "process/release.h"
+#include "process/settings.h"
+#include "schedule/fdt.h"
 
 double offsets[max_offsets];
 int num_offsets = 0;

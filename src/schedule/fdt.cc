@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "process/exit.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
 #include "platform/os.h"
+#include "process/exit.h"
 #include "process/release.h"
 
 fdt_entry* fdt = nullptr;

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "process/exit.h"
 #include "log/log.h"
+#include "process/exit.h"
 #include "schedule/admission.h"
 #include "schedule/duration.h"
 #include "schedule/fdt.h"

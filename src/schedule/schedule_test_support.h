@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "process/exit.h"
-#include "process/state.h"
-#include "process/settings.h"
 #include "log/log.h"
 #include "platform/sim/sim_platform.h"
+#include "process/exit.h"
+#include "process/settings.h"
+#include "process/state.h"
 #include "schedule/admission.h"
 #include "schedule/fdt.h"
 #include "support/captured_stream.h"

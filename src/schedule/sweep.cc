@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "process/exit.h"
 #include "log/log.h"
+#include "process/exit.h"
 #include "schedule/admission.h"
 #include "schedule/fdt.h"
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "cli/run.h"
-#include "process/settings.h"
 #include "engine/render.h"
 #include "platform/sim/sim_platform.h"
+#include "process/settings.h"
 #include "support/run_harness.h"
 
 namespace {

@@ -13,9 +13,9 @@
 
 #include "cli/run.h"
 #include "engine/render.h"
+#include "platform/sim/sim_platform.h"
 #include "process/state.h"
 #include "support/captured_stream.h"
-#include "platform/sim/sim_platform.h"
 
 namespace tq_test {
 

@@ -1,13 +1,13 @@
 #include "platform/native.h"
 
-#include "platform/linux/clock_posix.h"
-#include "platform/linux/chooser/file_chooser_desktop.h"
-#include "platform/linux/terminal/key_source_terminal.h"
 #include "platform/linux/alsa/pcm_worker.h"
-#include "platform/linux/sound_file_sndfile.h"
-#include "platform/linux/terminal/terminal_line_tty.h"
 #include "platform/linux/alsa/wave_audio_alsa.h"
+#include "platform/linux/chooser/file_chooser_desktop.h"
+#include "platform/linux/clock_posix.h"
 #include "platform/linux/logind/sleep_inhibitor_logind.h"
+#include "platform/linux/sound_file_sndfile.h"
+#include "platform/linux/terminal/key_source_terminal.h"
+#include "platform/linux/terminal/terminal_line_tty.h"
 
 #include <unistd.h>
 

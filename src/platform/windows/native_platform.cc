@@ -3,10 +3,10 @@
 #include "platform/windows/clock_win32.h"
 #include "platform/windows/file_chooser_dialog.h"
 #include "platform/windows/key_source_console.h"
+#include "platform/windows/sleep_inhibitor_win32.h"
 #include "platform/windows/sound_file_wav.h"
 #include "platform/windows/terminal_line_console.h"
 #include "platform/windows/wave_audio_winmm.h"
-#include "platform/windows/sleep_inhibitor_win32.h"
 
 namespace {
 
