@@ -95,6 +95,10 @@ start_pipewire() {
         write_pipewire_alsa_config
     fi
     export XDG_CONFIG_HOME=$HOME/.config XDG_STATE_HOME=$HOME/.local/state XDG_DATA_HOME=$HOME/.local/share
+    # No Bluetooth to arbitrate: where logind keeps no seat files (a bare
+    # root file system) the session manager would stop at once over it.
+    mkdir -p "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
+    echo 'bluez_monitor.enabled = false' >"$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/51-no-bluetooth.lua"
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
     dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile \
         >"$PULSE_DIR/dbus.log" 2>&1 &
