@@ -68,12 +68,15 @@ start_pulseaudio() {
 # plugin's claim on the default device, and with the unpacked PipeWire
 # plugin in its place.
 write_pipewire_alsa_config() {
-    local alsa=$PULSE_DIR/alsa plugins=$PIPEWIRE_ALSA/usr/lib/x86_64-linux-gnu/alsa-lib
+    local alsa=$PULSE_DIR/alsa plugins
+    plugins=$(echo "$PIPEWIRE_ALSA"/usr/lib/*-linux-gnu/alsa-lib)  # this machine's multiarch folder
     local conf=$PIPEWIRE_ALSA/usr/share/alsa/alsa.conf.d file
     mkdir -p "$alsa/conf.d"
     sed "s#\"/etc/alsa/conf.d\"#\"$alsa/conf.d\"#" /usr/share/alsa/alsa.conf >"$alsa/alsa.conf"
     for file in /etc/alsa/conf.d/*.conf; do
-        [ "$(basename "$file")" = 99-pulse.conf ] || ln -s "$file" "$alsa/conf.d/"
+        if [ -e "$file" ] && [ "$(basename "$file")" != 99-pulse.conf ]; then
+            ln -s "$file" "$alsa/conf.d/"
+        fi
     done
     {
         echo "pcm_type.pipewire { lib \"$plugins/libasound_module_pcm_pipewire.so\" }"
@@ -97,6 +100,10 @@ start_pipewire() {
         write_pipewire_alsa_config
     fi
     export XDG_CONFIG_HOME=$HOME/.config XDG_STATE_HOME=$HOME/.local/state XDG_DATA_HOME=$HOME/.local/share
+    # No Bluetooth to arbitrate: where logind keeps no seat files (a bare
+    # root file system) the session manager would stop at once over it.
+    mkdir -p "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
+    echo 'bluez_monitor.enabled = false' >"$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/51-no-bluetooth.lua"
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
     dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile \
         >"$PULSE_DIR/dbus.log" 2>&1 &
