@@ -46,6 +46,7 @@ void plain_exit(int code) {
 }
 
 void on_sigint(int /*signal_number*/) {
+    if (export_pending()) interrupt_export();
     cleanup_and_exit(0);
 }
 

@@ -101,7 +101,7 @@ constexpr const char* help_format =
     "and the right sample.\n"
     "\n"
     "Exit status: 0 when the schedule played through, also after q or Ctrl-C;\n"
-    "1 after an error; 2 after a usage error.\n"
+    "1 after an error, and after Ctrl-C stops --output; 2 after a usage error.\n"
     "\n"
     "Examples:\n"
     "  %s 440,2m 528,90\n"

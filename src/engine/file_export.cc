@@ -9,6 +9,7 @@
 
 #include "cli/exit.h"
 #include "cli/run.h"
+#include "cli/settings.h"
 #include "engine/playback.h"
 #include "engine/render.h"
 #include "engine/status_line.h"
@@ -28,6 +29,7 @@ constexpr uint64_t wav_data_bytes_max = UINT32_MAX - 36;
 // One second, rendered and written before the next.
 int16_t export_buffer[2 * sample_rate];
 const char* export_path = nullptr;
+bool export_done = false;
 uint64_t frames_total = 0;
 uint64_t frames_done = 0;
 int64_t started_second = 0;
@@ -123,6 +125,16 @@ void finish_export() {
     offer_terminal_line(terminal_line_role::progress, "");
     if (!export_file->finish()) export_failure(export_file->error());
     export_file.reset();
+    export_done = true;
+}
+
+bool export_pending() {
+    return settings.output_path != nullptr && !export_done;
+}
+
+void interrupt_export() {
+    export_path = settings.output_path;
+    export_failure("not written: interrupted");
 }
 
 void abandon_export() {
@@ -132,6 +144,7 @@ void abandon_export() {
 void reset_export_state() {
     export_file.reset();
     export_path = nullptr;
+    export_done = false;
     frames_total = 0;
     frames_done = 0;
     started_second = 0;

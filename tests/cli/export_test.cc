@@ -91,7 +91,8 @@ TEST_F(export_binary, a_file_size_limit_keeps_the_earlier_file) {
     EXPECT_TRUE(files_starting_with("tonquel-").empty());
 }
 
-TEST_F(export_binary, ctrl_c_stops_with_status_0_and_keeps_the_earlier_file) {
+// The file asked for is not there: a failure, so that "&& upload" stops.
+TEST_F(export_binary, ctrl_c_says_the_file_was_not_written_ends_with_1_and_keeps_the_earlier_file) {
     const std::string name = program_writes_every_type() ? "out.flac" : "out.wav";
     write(name, "earlier");
     // Five hours of silence: long enough to be caught in the middle.
@@ -109,8 +110,8 @@ TEST_F(export_binary, ctrl_c_stops_with_status_0_and_keeps_the_earlier_file) {
     kill(pid, SIGINT);
     auto result = tq_test::finish_binary(pid, dir_);
     ASSERT_TRUE(writing);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tonquel: " + name + ": not written: interrupted\n");
     EXPECT_EQ(read(name), "earlier");
     EXPECT_TRUE(files_starting_with("tonquel-").empty());
 }
