@@ -18,6 +18,7 @@ extern "C" void record_signal(int signal_number) {
 }  // namespace
 
 void cleanup_and_exit(int code) {
+    flush_records();
     if (wave_in) {
         wave_in->reset();
         wave_in.reset();

@@ -210,10 +210,11 @@ void parse_sweep(const char* value) {
 }
 
 [[noreturn]] void help() {
-    fprintf(out_stream, usage_format, program_name, program_name, program_name, program_name);
+    record_printf(out_stream, out_record, usage_format, program_name, program_name, program_name, program_name);
     std::string types = export_type_list();
     if (types.empty()) types = "none on this system";
-    fprintf(out_stream, help_format, program_name, types.c_str(), program_name, program_name, program_name);
+    record_printf(out_stream, out_record, help_format, program_name, types.c_str(), program_name, program_name,
+                  program_name);
     cleanup_and_exit(0);
 }
 
@@ -230,7 +231,7 @@ void parse_long_option(option_reader& reader) {
     const char* name = reader.argv[reader.index] + 2;
     if (strcmp(name, "help") == 0) help();
     if (strcmp(name, "version") == 0) {
-        fprintf(out_stream, "%s", version_block());
+        record_printf(out_stream, out_record, "%s", version_block());
         cleanup_and_exit(0);
     }
     const char* path = output_value(reader);
@@ -326,8 +327,8 @@ const char* version_block() {
 }
 
 int usage() {
-    fprintf(err_stream, "%s", version_block());
-    fprintf(err_stream, usage_format, program_name, program_name, program_name, program_name);
+    err_printf("%s", version_block());
+    err_printf(usage_format, program_name, program_name, program_name, program_name);
     return 2;
 }
 

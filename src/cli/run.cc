@@ -104,6 +104,7 @@ void play_schedule() {
     finish_offsets();
     check_interrupt();
     build_schedule(argc, argv, first);
+    flush_records();
     play_schedule();
     cleanup_and_exit(build_status != 0 ? 1 : 0);
 }
@@ -128,6 +129,7 @@ void reset_run_state(platform& services, FILE* out, FILE* err) {
 
 // What the process exit does for files that a plain exit leaves open.
 void close_files_left_open() {
+    flush_records();
     if (session_file != nullptr) fclose(session_file);
     if (mor_file != nullptr) fclose(mor_file);
     session_file = nullptr;
@@ -150,7 +152,7 @@ int run_tonquel(int argc, char** argv, platform& services, FILE* out, FILE* err)
     } catch (const std::bad_alloc&) {
         // Strings of the chooser and the like: end as the table does.
         clear_terminal_lines();
-        fprintf(err_stream, "%s: out of memory\n", program_name);
+        err_printf("%s: out of memory\n", program_name);
         try {
             cleanup_and_exit(1);
         } catch (const run_exit& exit) {

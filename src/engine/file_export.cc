@@ -49,7 +49,7 @@ std::string type_of(const char* path) {
 
 [[noreturn]] void export_failure(const std::string& text) {
     clear_terminal_lines();
-    fprintf(err_stream, "%s: %s: %s\n", program_name, export_path, text.c_str());
+    err_printf("%s: %s: %s\n", program_name, export_path, text.c_str());
     cleanup_and_exit(1);
 }
 
