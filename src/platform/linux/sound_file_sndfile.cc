@@ -199,8 +199,14 @@ public:
         }
         int fd = io_.fd;
         io_.fd = -1;
-        if (close(fd) != 0 || rename(temporary_.c_str(), path_.c_str()) != 0) {
+        if (close(fd) != 0) {
             error_ = strerror(errno);
+            return false;
+        }
+        if (rename(temporary_.c_str(), path_.c_str()) != 0) {
+            // The finished sound is not thrown away: the user is told where.
+            error_ = std::string(strerror(errno)) + ": the finished file is kept as " + temporary_;
+            finished_ = true;
             return false;
         }
         finished_ = true;

@@ -107,10 +107,21 @@ public:
         fill_header(header, static_cast<uint32_t>(data_bytes_));
         LARGE_INTEGER start{};
         if (!SetFilePointerEx(file_, start, nullptr, FILE_BEGIN) || !write_bytes(header, header_bytes)) return false;
+        // The sound is on the disk before the name points at it, and the
+        // move is on the disk when it returns: after a power cut the name
+        // holds the earlier file or the whole new one.
+        if (!FlushFileBuffers(file_)) return failed();
         BOOL closed = CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
         if (!closed) return failed();
-        if (!MoveFileExA(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) return failed();
+        if (!MoveFileExA(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            // The earlier file open in a player, or read-only: the finished
+            // sound stays where it is, and the user is told where.
+            failed();
+            error_ += ": the finished file is kept as " + temporary_;
+            finished_ = true;
+            return false;
+        }
         finished_ = true;
         return true;
     }
