@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "log/log.h"
+#include "log/terminal_lines.h"
 #include "platform/os.h"
 
 bool record_incomplete = false;
@@ -21,6 +22,8 @@ void record_failed(FILE* file, record_state& state, int error) {
     if (error == EPIPE) return;
     if (error == 0) error = EIO;  // the C library need not say why
     if (state.cut_back && file != nullptr) truncate_file(file, state.intact_length);
+    // Not over the status line or the progress bar: they go first.
+    clear_terminal_lines();
     err_printf("%s: %s: %s\n", program_name, state.name, strerror(error));
     record_incomplete = true;
 }

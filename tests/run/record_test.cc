@@ -195,6 +195,21 @@ TEST_F(record_run, session_file_that_fails_keeps_what_it_had_and_quitting_ends_w
     EXPECT_EQ(read_file("mor.txt"), block("440", 2000) + block("450", 2000));
 }
 
+TEST_F(record_run, a_failure_on_a_terminal_takes_the_status_line_away_before_it_is_reported) {
+    at_tone_end = [&](size_t tone) {
+        if (tone == 1) make_unwritable(mor_file, mor_path);
+    };
+    sim.status_line.is_terminal = true;
+    tq_test::terminal_output r = tq_test::run_on_terminal(sim, {"-m", "mor.txt", "440,2", "450,2"});
+    EXPECT_EQ(r.status, 1);
+    const size_t report = r.screen.find("tonquel: mor.txt: ");
+    ASSERT_NE(report, std::string::npos) << r.screen;
+    const size_t erased = r.screen.rfind("<erase>", report);
+    ASSERT_NE(erased, std::string::npos) << r.screen;
+    EXPECT_EQ(r.screen.find("<show", erased), r.screen.find("<show", report)) << r.screen;
+    EXPECT_EQ(r.screen.substr(erased, report - erased), "<erase>") << r.screen;
+}
+
 TEST_F(record_run, mor_file_that_fails_keeps_its_whole_blocks_while_capture_goes_on) {
     at_tone_end = [&](size_t tone) {
         if (tone == 2) make_unwritable(mor_file, mor_path);
