@@ -27,7 +27,7 @@ std::filesystem::path started_in;
 // could otherwise fill gigabytes before it plays. Wrapped in at link time
 // (fuzz/build.sh).
 extern "C" uint64_t __wrap__Z21physical_memory_bytesv() {
-    return uint64_t{64} << 20;
+    return uint64_t{16} << 20;
 }
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
