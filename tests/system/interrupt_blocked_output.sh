@@ -6,57 +6,38 @@
 
 set -u
 : "${TONQUEL_BIN:?}"
-
 WORK=$(mktemp -d /tmp/tonquel-blocked-output.XXXXXX)
-reader=""
-player=""
-cleanup() {
-    [ -n "$reader" ] && kill -CONT "$reader" 2>/dev/null && kill "$reader" 2>/dev/null
-    [ -n "$player" ] && kill -KILL "$player" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+trap 'kill -CONT $reader 2>/dev/null; kill -KILL $player 2>/dev/null; rm -rf "$WORK"' EXIT
 cd "$WORK" || exit 1
-
 fail() {
     echo "FAIL: $*" >&2
-    [ -f err ] && { echo "--- err" >&2; cat err >&2; }
+    cat err >&2
     exit 1
 }
 
-# Far more than a pipe holds.
-awk 'BEGIN { for (i = 0; i < 200000; i++) printf "%d,-1\n", 100 + i % 900 }' >tones.txt
+awk 'BEGIN { for (i = 0; i < 200000; i++) printf "%d,-1\n", 100 + i % 900 }' >tones.txt  # far more than a pipe holds
 mkfifo out
-# A reader that takes a little and then stops reading, until it is resumed.
+# A reader that takes a block, stops reading until it is resumed, then reads on.
 (
     exec 3<out
-    dd of=read.txt bs=4096 count=1 iflag=fullblock status=none <&3
+    dd of=/dev/null bs=4096 count=1 iflag=fullblock status=none <&3
     kill -STOP $BASHPID
-    exec cat <&3 >>read.txt
+    exec cat <&3 >/dev/null
 ) &
 reader=$!
 "$TONQUEL_BIN" -f tones.txt >out 2>err </dev/null &
 player=$!
-
-# Until the reader has stopped and the pipe is full, so that the run waits
-# in a write.
 for _ in $(seq 300); do
-    [ "$(ps -o stat= -p "$reader" 2>/dev/null | cut -c1)" = T ] && break
+    [ "$(ps -o stat= -p "$reader" | cut -c1)" = T ] && break
     sleep 0.05
 done
-[ "$(ps -o stat= -p "$reader" | cut -c1)" = T ] || fail "the reader never stopped"
-sleep 0.5
+sleep 0.5  # the pipe fills and the run waits in a write
 kill -0 "$player" 2>/dev/null || fail "the run ended before it could be caught writing"
 kill -INT "$player"
 sleep 0.3
 kill -CONT "$reader"
 wait "$player"
 status=$?
-player=""
-wait "$reader"
-reader=""
 [ $status -eq 0 ] || fail "exit status $status, expected 0"
-if grep '^tonquel: ' err | grep -v 'soundcard detected' | grep -q .; then
-    fail "messages: $(grep '^tonquel: ' err)"
-fi
+grep '^tonquel: ' err | grep -v 'soundcard detected' | grep -q . && fail "messages on standard error"
 echo "ok: the write went on and Ctrl-C ended the run with 0"
