@@ -2,8 +2,9 @@
 # Reading and "playing" a frequency file of a million tone lines, against awk
 # formatting the same fields the same way. Every duration is negative, so no
 # tone sounds and the run measures reading, admission and the tone lines
-# printed as "  %g, %d\n". Also shows tonquel's peak RSS beside the table's
-# own size (entries x 24 bytes).
+# printed as "  %g, %d\n", without and with -r (the session file takes every
+# line too). Also shows tonquel's peak RSS beside the table's own size
+# (entries x 24 bytes).
 # Usage: bench/frequency_file.sh [path to tonquel] [number of lines]
 set -euo pipefail
 
@@ -24,13 +25,16 @@ awk -v n="$lines" 'BEGIN {
 }' > "$file"
 
 # Best of three wall times, in seconds, of a command with its output thrown
-# away (the best is the least disturbed by other work on the machine).
+# away (the best is the least disturbed by other work on the machine). Each
+# run has a folder of its own, so that session files never share a name.
 seconds_of() {
     local best="" start end i
     for i in 1 2 3; do
+        run_dir=$(mktemp -d -p "$work")
         start=$(date +%s.%N)
-        "$@" > /dev/null 2>&1
+        (cd "$run_dir" && "$@" > /dev/null 2>&1)
         end=$(date +%s.%N)
+        rm -rf "$run_dir"
         best=$(awk -v s="$start" -v e="$end" -v b="$best" \
                    'BEGIN { t = e - s; print (b == "" || t < b) ? t : b }')
     done
@@ -41,6 +45,7 @@ seconds_of() {
 cat "$file" > /dev/null
 
 ours=$(seconds_of "$tonquel" -f "$file")
+ours_recording=$(seconds_of "$tonquel" -r -f "$file")
 theirs=$(seconds_of awk -F, '{printf "  %g, %d\n", $1, $2}' "$file")
 
 # The two print the same tone lines (tonquel adds its two heading lines).
@@ -71,6 +76,8 @@ printf 'lines:          %d\n' "$lines"
 printf 'tonquel -f:     %.3f s\n' "$ours"
 printf 'awk %%g/%%d:      %.3f s\n' "$theirs"
 printf 'ratio:          %.2f (tonquel / awk; below 1 is faster)\n' "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { print a / b }')"
+printf 'tonquel -r -f:  %.3f s\n' "$ours_recording"
+printf 'ratio with -r:  %.2f\n' "$(awk -v a="$ours_recording" -v b="$theirs" 'BEGIN { print a / b }')"
 printf 'peak RSS:       %d KiB\n' "$rss_kb"
 printf 'table size:     %d KiB (%d x 24 bytes)\n' "$table_kb" "$lines"
 printf 'RSS / table:    %.2f\n' "$(awk -v a="$rss_kb" -v b="$table_kb" 'BEGIN { print a / b }')"

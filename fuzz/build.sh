@@ -12,8 +12,8 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
        -I"$root/src")
 
-# The core modules and the simulated platform: everything a frequency file
-# can reach, including the exits that unwind through run_tonquel's types.
+# The core modules and the simulated platform: the whole program but its
+# back ends, including the exits that unwind through run_tonquel's types.
 mapfile -t sources < <(cd "$root" && find src/process src/log src/schedule src/engine src/cli -name '*.cc' \
     ! -name '*_test.cc' ! -name '*_fuzz.cc' ! -name '*_bench.cc' | sort)
 sources+=(src/platform/sim/sim_platform.cc src/platform/linux/os_posix.cc)
@@ -21,8 +21,12 @@ sources+=(src/platform/sim/sim_platform.cc src/platform/linux/os_posix.cc)
 objects=()
 for source in "${sources[@]}"; do
     object="$out/obj/$(echo "$source" | tr / _).o"
-    if [[ ! -f $object || $root/$source -nt $object ]]; then
-        "$cxx" "${flags[@]}" -c "$root/$source" -o "$object" &
+    extra=()
+    # The per-frame loop: its comparisons tell the fuzzer nothing and would
+    # cost most of a run; its reads stay checked.
+    [[ $source == src/engine/render.cc ]] && extra=(-O2 -fno-sanitize-coverage=trace-cmp)
+    if [[ ! -f $object || $root/$source -nt $object || $0 -nt $object ]]; then
+        "$cxx" "${flags[@]}" "${extra[@]}" -c "$root/$source" -o "$object" &
         # Two cores: never more than two compilers at once.
         while (( $(jobs -rp | wc -l) >= 2 )); do wait -n; done
     fi
@@ -35,3 +39,14 @@ for target in duration_fuzz frequency_file_fuzz; do
         -lpthread -o "$out/$target"
     echo "built $out/$target"
 done
+
+# The whole program from a fuzzed command line, with the test support that
+# describes its input. The table's memory limit is the target's own.
+"$cxx" "${flags[@]}" -I"$root/tests" -fsanitize=fuzzer "$root/fuzz/whole_run_fuzz.cc" "${objects[@]}" \
+    -Wl,--wrap=_Z21physical_memory_bytesv -lpthread -o "$out/whole_run_fuzz"
+echo "built $out/whole_run_fuzz"
+
+# The Windows dialog's selection buffer: plain C++, built here on its own.
+"$cxx" "${flags[@]}" -fsanitize=fuzzer "$root/fuzz/selection_buffer_fuzz.cc" \
+    "$root/src/platform/windows/selection_buffer.cc" -o "$out/selection_buffer_fuzz"
+echo "built $out/selection_buffer_fuzz"

@@ -9,16 +9,17 @@
 #include "schedule/frequency_file.h"
 
 void pick_frequency_files() {
+    flush_records();  // the dialog waits for the user
     chooser_result choice = current_platform->chooser.choose("Select Frequency Files", "DATA");
     check_interrupt();  // Ctrl-C while the dialog was up
     if (choice.status == chooser_result::outcome::unsupported) {
-        fprintf(err_stream, "%s: -g: not supported on your old operating system\n", program_name);
+        err_printf("%s: -g: not supported on your old operating system\n", program_name);
         exit_closing_files(1);
     }
     if (choice.status != chooser_result::outcome::chosen || choice.strings.empty()) {
-        fprintf(err_stream, "%s: ", program_name);
-        fprintf(err_stream, choice.status == chooser_result::outcome::too_many ? "too many frequency files selected\n"
-                                                                               : "no frequency files selected\n");
+        err_printf("%s: %s", program_name,
+                   choice.status == chooser_result::outcome::too_many ? "too many frequency files selected\n"
+                                                                      : "no frequency files selected\n");
         exit_closing_files(1);
     }
     log_out("#Frequency, Duration\n");

@@ -110,7 +110,7 @@ constexpr const char* help_format =
     "and the right sample.\n"
     "\n"
     "Exit status: 0 when the schedule played through, also after q or Ctrl-C;\n"
-    "1 after an error; 2 after a usage error.\n"
+    "1 after an error, and after Ctrl-C stops --output; 2 after a usage error.\n"
     "\n"
     "Examples:\n"
     "  %s 440,2m 528,90\n"
@@ -219,10 +219,11 @@ void parse_sweep(const char* value) {
 }
 
 [[noreturn]] void help() {
-    fprintf(out_stream, usage_format, program_name, program_name, program_name, program_name);
+    record_printf(out_stream, out_record, usage_format, program_name, program_name, program_name, program_name);
     std::string types = export_type_list();
     if (types.empty()) types = "none on this system";
-    fprintf(out_stream, help_format, program_name, types.c_str(), program_name, program_name, program_name);
+    record_printf(out_stream, out_record, help_format, program_name, types.c_str(), program_name, program_name,
+                  program_name);
     cleanup_and_exit(0);
 }
 
@@ -331,7 +332,7 @@ constexpr long_option long_options[] = {
     {"help", false, true, [](const char*) { help(); }},
     {"version", false, true,
      [](const char*) {
-         fprintf(out_stream, "%s", version_block());
+         record_printf(out_stream, out_record, "%s", version_block());
          cleanup_and_exit(0);
      }},
     {"output", true, true,
@@ -398,8 +399,8 @@ const char* version_block() {
 }
 
 int usage() {
-    fprintf(err_stream, "%s", version_block());
-    fprintf(err_stream, usage_format, program_name, program_name, program_name, program_name);
+    err_printf("%s", version_block());
+    err_printf(usage_format, program_name, program_name, program_name, program_name);
     return 2;
 }
 

@@ -103,6 +103,7 @@ void play_schedule() {
     finish_offsets();
     check_interrupt();
     build_schedule(argc, argv, first);
+    flush_records();
     play_schedule();
     cleanup_and_exit(build_status != 0 ? 1 : 0);
 }
@@ -130,7 +131,7 @@ int run_tonquel(int argc, char** argv, platform& services, FILE* out, FILE* err)
     } catch (const std::bad_alloc&) {
         // Strings of the chooser and the like: end as the table does.
         clear_terminal_lines();
-        fprintf(err_stream, "%s: out of memory\n", program_name);
+        err_printf("%s: out of memory\n", program_name);
         try {
             cleanup_and_exit(1);
         } catch (const run_exit& exit) {

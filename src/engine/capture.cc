@@ -48,7 +48,7 @@ void open_mor_file(const char* path) {
     capture_buffer_size = capture_seconds_max * capture_rate * bytes_per_frame;
     capture_buffer = static_cast<int16_t*>(malloc(capture_buffer_size));
     if (capture_buffer == nullptr) {
-        fprintf(err_stream, "%s: out of memory\n", program_name);
+        err_printf("%s: out of memory\n", program_name);
         cleanup_and_exit(1);
     }
 }

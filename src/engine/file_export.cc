@@ -14,6 +14,7 @@
 #include "log/terminal_lines.h"
 #include "process/exit.h"
 #include "process/release.h"
+#include "process/settings.h"
 #include "process/state.h"
 #include "schedule/fdt.h"
 
@@ -28,11 +29,16 @@ constexpr uint64_t wav_data_bytes_max = UINT32_MAX - 36;
 // One second, rendered and written before the next.
 int16_t export_buffer[2 * sample_rate];
 const char* export_path = nullptr;
+bool export_done = false;
 uint64_t frames_total = 0;
 uint64_t frames_done = 0;
 int64_t started_second = 0;
 
 const release_step export_release{release_order::sound_export, abandon_export, reset_export_state};
+// A requested file that was not written is a failure, not a quiet status 0.
+const interrupt_step export_interrupt{[] {
+    if (export_pending()) interrupt_export();
+}};
 
 // The name's ending after its last dot, in lower case.
 std::string type_of(const char* path) {
@@ -49,7 +55,7 @@ std::string type_of(const char* path) {
 
 [[noreturn]] void export_failure(const std::string& text) {
     clear_terminal_lines();
-    fprintf(err_stream, "%s: %s: %s\n", program_name, export_path, text.c_str());
+    err_printf("%s: %s: %s\n", program_name, export_path, text.c_str());
     cleanup_and_exit(1);
 }
 
@@ -125,6 +131,16 @@ void finish_export() {
     offer_terminal_line(terminal_line_role::progress, "");
     if (!export_file->finish()) export_failure(export_file->error());
     export_file.reset();
+    export_done = true;
+}
+
+bool export_pending() {
+    return settings.output_path != nullptr && !export_done;
+}
+
+void interrupt_export() {
+    export_path = settings.output_path;
+    export_failure("not written: interrupted");
 }
 
 void abandon_export() {
@@ -134,6 +150,7 @@ void abandon_export() {
 void reset_export_state() {
     export_file.reset();
     export_path = nullptr;
+    export_done = false;
     frames_total = 0;
     frames_done = 0;
     started_second = 0;

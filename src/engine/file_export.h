@@ -24,4 +24,9 @@ void export_tone(double frequency, int seconds, int pulse);
 void finish_export();
 // Drops an unfinished file; an earlier file of its name stays as it was.
 void abandon_export();
+// True from the options on, while --output has not put its file in place.
+bool export_pending();
+// The interrupt's action meanwhile: the file asked for is not there, so the
+// run says so and ends with status 1; the teardown drops what was written.
+[[noreturn]] void interrupt_export();
 void reset_export_state();

@@ -56,6 +56,7 @@ void go_back() {
 void pause(int64_t& start_second) {
     clock_source& clock = current_platform->clock;
     log_out("#pause\n");
+    flush_records();
     int64_t pause_second = clock.now_seconds();
     while (poll_key() == key_none) {
         clock.sleep_ms(pause_poll_ms);

@@ -127,6 +127,7 @@ struct tone_player {
     // Sleeps, acts on a key, tests the clock. False when the tone ends or a
     // device fails (failed tells).
     bool poll_step() {
+        flush_records();
         current_platform->clock.sleep_ms(poll_step_ms);
         check_interrupt();
         if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
@@ -173,6 +174,7 @@ struct tone_player {
         const int64_t played = waited_from - start_second;
         int since_try_ms = 0;
         for (;;) {
+            flush_records();
             clock.sleep_ms(poll_step_ms);
             check_interrupt();
             const int64_t waited = clock.now_seconds() - waited_from;
@@ -256,6 +258,8 @@ void play_entry(double frequency, int duration) {
 void play_tone(double frequency, int seconds, int pulse) {
     build_wavetables();
     if (seconds < 1) return;
+    // The tone's line is in the files before it sounds (or is written).
+    flush_records();
     if (export_file) {
         export_tone(frequency, seconds, pulse);
         return;

@@ -15,10 +15,19 @@ namespace {
 // phase never leaves the table.
 int32_t channel_step(double hz) {
     hz = std::fabs(hz);
-    if (hz < sample_rate) return phase_step(hz);
-    if (!std::isfinite(hz)) return 0;
-    double step = ((((10.0 * hz) * 256.0) * 4096.0) / 44100.0 + 5.0) / 10.0;
-    return static_cast<int32_t>(std::fmod(step, static_cast<double>(phase_max)));
+    if (hz < sample_rate) {
+        // From 44099.98 Hz the rounding gives phase_max + 1, more than one
+        // wrap per frame can take back. One less phase_max walks the very
+        // same phases: a step counts only modulo phase_max.
+        const int32_t step = phase_step(hz);
+        return step > phase_max ? step - phase_max : step;
+    }
+    if (!std::isfinite(hz)) return 0;  // NaN fails every comparison, so it comes here too
+    // hz x 2^20 / 44100 overflows for the largest doubles, so the cycles per
+    // frame are reduced first; scaling by 2^20 is exact and keeps the
+    // remainder. Both remainders lie below phase_max.
+    const double cycles = std::fmod(hz / sample_rate, static_cast<double>(phase_max));
+    return static_cast<int32_t>(std::fmod(cycles * 1048576.0 + 0.5, static_cast<double>(phase_max)));
 }
 
 }  // namespace

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -258,6 +262,59 @@ TEST_F(render_test, out_of_range_channel_frequencies_stay_inside_the_tables) {
         ASSERT_GE(state.right_phase, 0) << tone;
         ASSERT_LE(state.right_phase, phase_max) << tone;
     }
+}
+
+// Every double a run can hand the renderer as a channel frequency: each
+// exponent with both signs and mantissas from the edges and the middle, the
+// infinities and NaNs with payloads, on the right, on the left and under
+// octave shift. A step within 0 to phase_max keeps every phase, and so every
+// table index, within the table for good; a sample of them is rendered too.
+TEST_F(render_test, every_double_gives_a_step_that_keeps_the_phase_in_the_table) {
+    std::vector<double> values = {1e308, -1e308, 44099.98, 44099.99, std::nextafter(44100.0, 0.0), 44100};
+    for (uint64_t bits = 0; bits < 4096; ++bits)  // sign and exponent
+        for (uint64_t mantissa : {uint64_t{0}, uint64_t{1}, uint64_t{0x8000000000000}, uint64_t{0xFFFFFFFFFFFFF}})
+            values.push_back(std::bit_cast<double>(bits << 52 | mantissa));
+    for (size_t i = 0; i < values.size(); ++i) {
+        for (int mode = 0; mode < 3; ++mode) {
+            settings = run_settings{};
+            settings.octave_shift = mode == 2;
+            settings.left_frequency = mode == 1 ? values[i] : -1;  // -1: the left channel plays the tone
+            render_state state = render_start(mode == 1 ? 440 : values[i], 0);
+            ASSERT_TRUE(state.right_step >= 0 && state.right_step <= phase_max) << values[i] << " mode " << mode;
+            ASSERT_TRUE(state.left_step >= 0 && state.left_step <= phase_max) << values[i] << " mode " << mode;
+            if (i % 101 != 0) continue;
+            // Index tables: every sample is its index plus one, negated on the left.
+            render_buffer(state, buffer.data());
+            ASSERT_TRUE(std::all_of(buffer.begin(), buffer.end(),
+                                    [](int16_t sample) { return sample != 0 && std::abs(sample) <= table_size; }))
+                << values[i] << " mode " << mode;
+        }
+    }
+}
+
+// Just under the frame rate the step is one more than phase_max: each frame
+// moves the phase on by one unit, a wave of one cycle in 23.8 s. Past that
+// cycle the phase used to leave the table (from 24 s into the tone); now
+// the wave starts over, and every frame before that is what it always was.
+TEST_F(render_test, just_under_44100_hertz_the_slow_alias_wave_goes_on_past_the_24th_second) {
+    for (double hz : {44099.99, 44099.98, std::nextafter(44100.0, 0.0)}) {
+        ASSERT_EQ(phase_step(hz), phase_max + 1) << hz;
+        settings.left_frequency = hz;
+        render_state state = render_start(hz, 0);
+        int64_t frame = 0;
+        for (int second = 0; second < 26; ++second) {
+            render_buffer(state, buffer.data());
+            for (int j = 0; j < frames; ++j, ++frame) {
+                // Frame n reads phase n for n up to phase_max, then 1, 2, ...
+                const int64_t phase = frame == 0 ? 0 : (frame - 1) % phase_max + 1;
+                ASSERT_EQ(right(j), (phase >> 8) + 1) << hz << " Hz, frame " << frame;
+                ASSERT_EQ(left(j), -((phase >> 8) + 1)) << hz << " Hz, frame " << frame;
+            }
+        }
+    }
+    // The last step below it is unchanged: phase_max, one wrap per frame.
+    EXPECT_EQ(render_start(44099.97, 0).right_step, phase_max);
+    EXPECT_EQ(phase_step(44099.97), phase_max);
 }
 
 TEST_F(render_test, real_tables_default_left_silent_square_left_constant) {

@@ -106,7 +106,7 @@ void follow_schedule(schedule_summary& s) {
 }
 
 struct playing_entry {
-    std::string frequency;
+    double frequency = 0;
     int64_t sound_seconds = 0;
     int64_t seconds_before = 0;  // of the steady part, while the pulsed tail plays
 };
@@ -165,9 +165,9 @@ std::string progress_bar_text(uint64_t done, uint64_t total, int64_t seconds_lef
 }
 
 void status_line_entry(double frequency, int duration) {
-    char text[32];
-    snprintf(text, sizeof text, "%g", frequency);
-    entry = playing_entry{text, entry_sound_seconds(duration), 0};
+    // Printed only when drawn: a schedule of many short entries would pay
+    // for it once more per line.
+    entry = playing_entry{frequency, entry_sound_seconds(duration), 0};
 }
 
 void status_line_tail(int seconds_before) {
@@ -185,7 +185,9 @@ void draw_status_line(int slept_ms, int64_t part_elapsed, bool paused, const std
     int64_t elapsed = entry.seconds_before + (part_elapsed > 0 ? part_elapsed : 0);
     if (elapsed > entry.sound_seconds) elapsed = entry.sound_seconds;
     status_fields fields;
-    fields.frequency = entry.frequency;
+    char frequency[32];
+    snprintf(frequency, sizeof frequency, "%g", entry.frequency);
+    fields.frequency = frequency;
     fields.elapsed_seconds = elapsed;
     fields.total_seconds = entry.sound_seconds;
     fields.tone_number = summary.tones_through;

@@ -19,21 +19,21 @@ record_state out_record{"standard output", false};
 
 namespace {
 
-// Each line is in both files when the call returns. stream_record tells how
-// the stream fares, when it is part of the record.
+// The line goes to the stream and the session file, formatted once. The
+// record's lines wait for flush_records; standard error (no stream_record)
+// takes its line at once.
 void write_to_both(FILE* stream, record_state* stream_record, const char* marker, const char* format,
                    va_list args) {
     clear_terminal_lines();
-    va_list copy;
-    va_copy(copy, args);
+    formatted_line line(format, args);
     if (stream_record != nullptr) {
-        record_vprintf(stream, *stream_record, "", format, args);
+        record_write(stream, *stream_record, "", line.text(), line.length());
     } else {
-        vfprintf(stream, format, args);
+        flush_record(out_stream, out_record);
+        fwrite(line.text(), 1, line.length(), stream);
         fflush(stream);
     }
-    record_vprintf(session_file, session_record, marker, format, copy);
-    va_end(copy);
+    record_write(session_file, session_record, marker, line.text(), line.length());
 }
 
 }  // namespace
@@ -52,9 +52,23 @@ void log_err(const char* format, ...) {
     va_end(args);
 }
 
+void err_printf(const char* format, ...) {
+    flush_record(out_stream, out_record);
+    va_list args;
+    va_start(args, format);
+    vfprintf(err_stream, format, args);
+    va_end(args);
+    fflush(err_stream);
+}
+
+void flush_records() {
+    flush_record(out_stream, out_record);
+    flush_record(session_file, session_record);
+}
+
 void report_open_failure(const char* path, int err) {
     clear_terminal_lines();
-    fprintf(err_stream, "%s: %s: %s\n", program_name, path, strerror(err));
+    err_printf("%s: %s: %s\n", program_name, path, strerror(err));
 }
 
 void open_session_file() {
@@ -70,7 +84,8 @@ void open_session_file() {
             cleanup_and_exit(1);
         }
         // Longer than the name's one-second resolution, so the next name differs.
-        fprintf(err_stream, "%s: %s: file exists\n", program_name, session_path);
+        err_printf("%s: %s: file exists\n", program_name, session_path);
+        flush_records();
         current_platform->clock.sleep_ms(1500);
         check_interrupt();
     }
@@ -84,6 +99,7 @@ void reset_log_state() {
     session_path[0] = '\0';
     session_record = record_state{session_path, true};
     out_record = record_state{"standard output", false};
+    record_incomplete = false;
 }
 
 namespace {
@@ -94,6 +110,7 @@ void release_session_file() {
     session_file = nullptr;
 }
 
+const release_step pending_records_release{release_order::pending_records, flush_records};
 const release_step session_file_release{release_order::session, release_session_file, reset_log_state};
 
 }  // namespace

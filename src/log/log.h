@@ -21,6 +21,13 @@ extern record_state out_record;
 void log_out(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Warnings and errors: standard error, and the session file behind a "#".
 void log_err(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Standard error only, for what never reaches the session file. What
+// standard output still holds goes out first, so that the two streams keep
+// their order where they share a file (2>&1) or a terminal.
+void err_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Hands the lines gathered for standard output and the session file to
+// them: where the run is about to wait, and at its end (record_file.h).
+void flush_records();
 
 // Creates "session_%Y%m%d_%H%M%S" in the current directory, never over an
 // existing file. Returns only on success.

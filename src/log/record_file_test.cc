@@ -40,13 +40,26 @@ protected:
     tq_test::captured_stream err_;
 };
 
-TEST_F(record_file_test, each_write_is_in_the_file_when_it_returns) {
+TEST_F(record_file_test, writes_are_gathered_and_reach_the_file_whole_when_flushed) {
     record_printf(file_, state_, "  %g, %d\n", 440.0, 3);
-    EXPECT_EQ(on_disk(), "  440, 3\n");
     record_printf(file_, state_, "%s", "#pause\n");
+    EXPECT_EQ(on_disk(), "");
+    flush_record(file_, state_);
     EXPECT_EQ(on_disk(), "  440, 3\n#pause\n");
     EXPECT_EQ(state_.intact_length, 16);
+    // A line longer than the formatting's first try, whole.
+    const std::string comment = "#" + std::string(8190, 'x') + "\n";
+    record_printf(file_, state_, "%s", comment.c_str());
     sync_record(file_, state_);
+    EXPECT_EQ(on_disk(), "  440, 3\n#pause\n" + comment);
+    // A great many lines go out without waiting for a flush, whole lines only.
+    for (int i = 0; i < 20000; ++i) record_printf(file_, state_, "  %d, 1\n", 1000 + i % 9000);
+    const std::string part = on_disk();
+    EXPECT_GT(part.size(), 16u + comment.size());
+    EXPECT_EQ(part.back(), '\n');
+    close_record(file_, state_);
+    file_ = nullptr;
+    EXPECT_EQ(on_disk().size(), 16u + comment.size() + 20000 * 10);
     EXPECT_FALSE(state_.failed);
     EXPECT_FALSE(record_incomplete);
     EXPECT_EQ(err(), "");
@@ -54,6 +67,7 @@ TEST_F(record_file_test, each_write_is_in_the_file_when_it_returns) {
 
 TEST_F(record_file_test, a_failed_write_is_cut_off_reported_once_and_ends_the_writes) {
     record_printf(file_, state_, "  440, 3\n");
+    flush_record(file_, state_);
     // What a write that ran out of space left in the file before it failed.
     std::fputs("  45", file_);
     std::fflush(file_);
@@ -82,6 +96,7 @@ TEST_F(record_file_test, a_reader_that_went_away_only_stops_the_writes) {
 TEST_F(record_file_test, standard_output_is_never_cut_back) {
     record_state out{"standard output", false};
     record_printf(file_, out, "#Frequency, Duration\n");
+    flush_record(file_, out);
     std::fputs("  44", file_);
     std::fflush(file_);
     errno = ENOSPC;

@@ -21,6 +21,7 @@ terminal_line* line_for(terminal_line_role role) {
 // The line is written straight to the terminal, so what the streams hold
 // goes out first.
 void flush_streams() {
+    flush_record(out_stream, out_record);
     fflush(out_stream);
     fflush(err_stream);
 }

@@ -19,7 +19,9 @@ struct sound_file {
     // Appends the frames. False on failure, with the reason in error().
     virtual bool write(const int16_t* samples, uint32_t frames) = 0;
     // Completes the file and puts it in place. False on failure, with the
-    // reason in error(); the earlier file is then kept.
+    // reason in error(); the earlier file is then kept. When only putting it
+    // in place failed, the finished file stays under its temporary name,
+    // which error() gives.
     virtual bool finish() = 0;
     // The system's text for the last failure.
     virtual std::string error() const = 0;

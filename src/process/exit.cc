@@ -29,12 +29,14 @@ void cleanup_and_exit(int code) {
 }
 
 void exit_closing_files(int code) {
+    release_only(release_order::pending_records);
     close_plainly(session_file);
     close_plainly(mor_file);
     throw run_exit{code};
 }
 
 void on_sigint(int /*signal_number*/) {
+    interrupt_all();
     cleanup_and_exit(0);
 }
 

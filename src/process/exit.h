@@ -8,7 +8,8 @@ struct run_exit {
     int code;
 };
 
-// Runs the release steps (process/release.h), in order the input device, the
+// Runs the release steps (process/release.h), in order the lines not yet
+// handed to the record's files, the input device, the
 // output device, the export, the session file, the MOR file and the
 // terminal, and ends the run with code; 1 instead of 0 when part of the
 // record was lost.
@@ -16,7 +17,8 @@ struct run_exit {
 // Ends the run as a plain process exit would: the session and MOR files are
 // closed, nothing else is released.
 [[noreturn]] void exit_closing_files(int code);
-// The interrupt's action, also taken by the quit key.
+// The interrupt's action, also taken by the quit key: the interrupt steps,
+// then cleanup_and_exit(0).
 [[noreturn]] void on_sigint(int signal_number);
 
 // The signal handlers only note the signal; the run acts on it here, at every

@@ -85,6 +85,7 @@ TEST_F(admission, session_file_gets_warnings_behind_a_hash) {
     session_file = session.file();
     finish_offsets();
     add_frequency(30000, 10);
+    flush_records();
     session_file = nullptr;
     EXPECT_EQ(session.text(), "#tonquel: frequency 30000 > maximum of 20000: ignored\n");
     EXPECT_EQ(err(), "tonquel: frequency 30000 > maximum of 20000: ignored\n");

@@ -40,7 +40,7 @@ uint32_t capacity_limit() {
 
 void fdt_out_of_memory() {
     clear_terminal_lines();
-    fprintf(err_stream, "%s: out of memory\n", program_name);
+    err_printf("%s: out of memory\n", program_name);
     cleanup_and_exit(1);
 }
 
@@ -72,8 +72,7 @@ void fdt_insert(double frequency, int duration, const char* text, int index) {
     }
     if (index < 0 || static_cast<uint32_t>(index) > num_fdt) {
         clear_terminal_lines();
-        fprintf(err_stream, "%s: internal error: i %d num_fdt %d\n", program_name, index,
-                static_cast<int>(num_fdt));
+        err_printf("%s: internal error: i %d num_fdt %d\n", program_name, index, static_cast<int>(num_fdt));
         fdt_free();
         cleanup_and_exit(1);
     }

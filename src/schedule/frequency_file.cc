@@ -34,6 +34,18 @@ void add_tone_line(const char* line) {
     add_frequency(frequency, duration);
 }
 
+// A UTF-8 byte-order mark that an editor put before the first line is no
+// part of it. It is dropped, and the characters of the line that it kept
+// out of the buffer are read after, so the first line may be as long as any.
+void skip_byte_order_mark(char* line, FILE* file) {
+    if (strncmp(line, "\xEF\xBB\xBF", 3) != 0) return;
+    const size_t length = strlen(line + 3);
+    memmove(line, line + 3, length + 1);
+    if (length == longest_line - 3 && strchr(line, '\n') == nullptr &&
+        fgets(line + length, 4, file) == nullptr)
+        line[length] = '\0';
+}
+
 }  // namespace
 
 int read_frequency_file(const char* path) {
@@ -44,7 +56,10 @@ int read_frequency_file(const char* path) {
         return -1;
     }
     static char line[longest_line + 1];
+    bool first_line = true;
     while (fgets(line, sizeof line, file.get()) != nullptr) {
+        if (first_line) skip_byte_order_mark(line, file.get());
+        first_line = false;
         check_interrupt();
         // No line end before the first NUL: too long, cut off at the end of
         // the file, or holding a NUL.

@@ -80,6 +80,24 @@ TEST_F(frequency_files, longest_line_is_8191_characters_and_its_line_end) {
                          "\n");
 }
 
+TEST_F(frequency_files, a_byte_order_mark_before_the_first_line_is_skipped_and_nowhere_else) {
+    const std::string mark = "\xEF\xBB\xBF";
+    EXPECT_EQ(read_frequency_file(file(mark + "440,10\n" + mark + "550,2\n").c_str()), 0);
+    EXPECT_EQ(table(), "440/10 #" + mark + "550,2\n");
+
+    // The mark takes none of the first line's 8191 characters.
+    fdt_free();
+    const std::string longest = "#" + std::string(8190, 'x') + "\n";
+    EXPECT_EQ(read_frequency_file(file(mark + longest + "440,1\n").c_str()), 0);
+    ASSERT_EQ(num_fdt, 2u);
+    EXPECT_EQ(fdt[0].text, longest);
+
+    // Only the whole mark: its first two bytes begin a comment line.
+    fdt_free();
+    EXPECT_EQ(read_frequency_file(file("\xEF\xBB" "440,1\n").c_str()), 0);
+    EXPECT_EQ(table(), "#\xEF\xBB" "440,1\n");
+}
+
 TEST_F(frequency_files, a_nul_in_a_line_fails_showing_the_text_before_it) {
     std::string path = file(std::string("440,1\n55\0,1\n", 12));
     EXPECT_EQ(read_frequency_file(path.c_str()), -1);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -91,7 +92,31 @@ TEST_F(export_binary, a_file_size_limit_keeps_the_earlier_file) {
     EXPECT_TRUE(files_starting_with("tonquel-").empty());
 }
 
-TEST_F(export_binary, ctrl_c_stops_with_status_0_and_keeps_the_earlier_file) {
+// An earlier file that cannot be replaced (immutable here; on Windows one
+// open in a player or read-only): the finished sound is not thrown away, and
+// the message says where it is.
+TEST_F(export_binary, a_finished_file_that_cannot_be_put_in_place_is_kept_and_named) {
+    write("out.wav", "earlier");
+    const std::string earlier = dir_ + "/out.wav";
+    if (std::system(("chattr +i " + earlier + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no immutable files here (chattr)";
+    auto result = run({"--output", "out.wav", "440,1"});
+    std::system(("chattr -i " + earlier).c_str());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(read("out.wav"), "earlier");
+    const std::vector<std::string> kept = files_starting_with("tonquel-");
+    ASSERT_EQ(kept.size(), 1u);
+    const std::string name = std::filesystem::path(kept[0]).filename().string();
+    EXPECT_EQ(std::filesystem::file_size(kept[0]), 44u + 44100 * 4);
+    // The system's words for it differ: "Operation not permitted", "Access denied".
+    const std::string tail = ": the finished file is kept as " + name + "\n";
+    EXPECT_EQ(result.err.rfind("tonquel: out.wav: ", 0), 0u) << result.err;
+    ASSERT_GE(result.err.size(), tail.size());
+    EXPECT_EQ(result.err.substr(result.err.size() - tail.size()), tail) << result.err;
+}
+
+// The file asked for is not there: a failure, so that "&& upload" stops.
+TEST_F(export_binary, ctrl_c_says_the_file_was_not_written_ends_with_1_and_keeps_the_earlier_file) {
     const std::string name = program_writes_every_type() ? "out.flac" : "out.wav";
     write(name, "earlier");
     // Five hours of silence: long enough to be caught in the middle.
@@ -109,8 +134,8 @@ TEST_F(export_binary, ctrl_c_stops_with_status_0_and_keeps_the_earlier_file) {
     kill(pid, SIGINT);
     auto result = tq_test::finish_binary(pid, dir_);
     ASSERT_TRUE(writing);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tonquel: " + name + ": not written: interrupted\n");
     EXPECT_EQ(read(name), "earlier");
     EXPECT_TRUE(files_starting_with("tonquel-").empty());
 }

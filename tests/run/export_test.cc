@@ -182,7 +182,7 @@ TEST(export_run, failures_and_ctrl_c_leave_the_file_unfinished) {
         {"disk full", 3 * rate, false, UINT64_MAX, "", 1, "tonquel: x.wav: No space left on device\n"},
         {"finish", UINT64_MAX, true, UINT64_MAX, "", 1, "tonquel: x.wav: No space left on device\n"},
         {"create", UINT64_MAX, false, UINT64_MAX, "Permission denied", 1, "tonquel: x.wav: Permission denied\n"},
-        {"Ctrl-C", UINT64_MAX, false, 3 * rate, "", 0, ""},
+        {"Ctrl-C", UINT64_MAX, false, 3 * rate, "", 1, "tonquel: x.wav: not written: interrupted\n"},
     };
     for (const failure& f : failures) {
         sim_platform sim;
@@ -216,7 +216,8 @@ TEST(export_run, a_wav_longer_than_4_gib_is_written_as_rf64) {
     sim_platform sim;
     sim.sound_writer.interrupt_after_frames = 1;  // the type is chosen before the first frame
     run_result r = run(sim, with({"--output", "long.wav"}, hours));
-    EXPECT_EQ(r.err, "tonquel: long.wav: longer than a WAV file can hold (6 h 45 min): written as RF64\n");
+    EXPECT_EQ(r.err, "tonquel: long.wav: longer than a WAV file can hold (6 h 45 min): written as RF64\n"
+                     "tonquel: long.wav: not written: interrupted\n");
     ASSERT_EQ(sim.sound_writer.files.size(), 1u);
     EXPECT_EQ(sim.sound_writer.files[0].type, "rf64");
     EXPECT_EQ(sim.sound_writer.files[0].expected_frames, 7 * 3600 * rate);
@@ -224,7 +225,7 @@ TEST(export_run, a_wav_longer_than_4_gib_is_written_as_rf64) {
     sim_platform shorter;
     shorter.sound_writer.interrupt_after_frames = 1;
     r = run(shorter, with({"--output", "long.wav"}, std::vector<std::string>(6, "440,3600")));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "tonquel: long.wav: not written: interrupted\n");
     EXPECT_EQ(shorter.sound_writer.files.at(0).type, "wav");
 
     // A system that writes no RF64 refuses before anything is rendered.

@@ -95,6 +95,71 @@ TEST_F(record_run, every_line_is_in_its_file_when_the_write_returns) {
     EXPECT_EQ(seen[8], block("440", 2000) + block("450", 2000));
 }
 
+// Lines are handed to the files where the run is about to wait, not one by
+// one: at every sleep of the run, each file holds every line written so far,
+// each tone's line among them once its device is open, and standard error's
+// messages stand in order among them where the two streams share a file.
+TEST_F(record_run, every_line_is_in_its_files_whenever_the_run_waits) {
+    struct watching_clock final : clock_source {
+        sim_clock& inner;
+        std::function<void()> before_sleep;
+        watching_clock(sim_clock& clock, std::function<void()> look) : inner(clock), before_sleep(std::move(look)) {}
+        int64_t now_seconds() override { return inner.now_seconds(); }
+        void sleep_ms(int ms) override {
+            before_sleep();
+            inner.sleep_ms(ms);
+        }
+    };
+    struct snapshot {
+        int64_t at_ms;
+        size_t tones_opened;
+        std::string out;
+        std::string session;
+    };
+    const std::string out_path = dir.path() + "/stdout.txt";
+    FILE* out = std::fopen(out_path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::vector<snapshot> seen;
+    watching_clock clock(sim.clock, [&] {
+        seen.push_back({sim.now_ms(), sim.audio.outputs.size(), read_file(out_path), read_file(session_name())});
+    });
+    platform services{clock, sim.audio, sim.keys, sim.chooser, sim.status_line, sim.progress_line, sim.sound_writer};
+    sim.keys.script = {{t0 + 500, '+'}, {t0 + 1200, 'p'}, {t0 + 1500, 'x'}, {t0 + 4000, 's'}};
+    tq_test::command_line line({"-r", "440,2", "30000,1", "450,2"});
+    // Standard error into the same file, as 2>&1 does.
+    int status = run_tonquel(line.argc(), line.argv.data(), services, out, out);
+    std::fclose(out);
+    EXPECT_EQ(status, 0);
+
+    const std::string name = session_name();
+    const std::string warning = "tonquel: frequency 30000 > maximum of 20000: ignored\n";
+    const std::string played =
+        "  440, 2\n# added 441, 180\n#pause\n  441, 180\n#skip to next frequency in list\n  450, 2\n";
+    EXPECT_EQ(read_file(name), header + "#" + warning + played);
+    EXPECT_EQ(read_file(out_path), "\n#Recording session in file: " + name + "\n\n" + header + warning + played);
+    ASSERT_GT(seen.size(), 40u);
+    bool paused_seen = false;
+    for (const snapshot& s : seen) {
+        const std::string when = std::to_string(s.at_ms - t0) + " ms";
+        ASSERT_EQ(s.out, "\n#Recording session in file: " + name + "\n\n" + header + warning +
+                             s.session.substr(header.size() + 1 + warning.size()))
+            << when;
+        ASSERT_EQ(read_file(name).rfind(s.session, 0), 0u) << when;
+        const std::vector<std::string> tone_lines = {"  440, 2\n", "  441, 180\n", "  450, 2\n"};
+        for (size_t i = 0; i < tone_lines.size(); ++i)
+            ASSERT_EQ(s.session.find(tone_lines[i]) != std::string::npos, i < s.tones_opened) << when << " " << i;
+        if (s.at_ms >= t0 + 550) {
+            ASSERT_NE(s.session.find("# added 441, 180\n"), std::string::npos) << when;
+        }
+        if (s.at_ms > t0 + 1200 && s.at_ms < t0 + 1500) {
+            paused_seen = true;
+            ASSERT_NE(s.session.find("#pause\n"), std::string::npos) << when;
+        }
+    }
+    EXPECT_TRUE(paused_seen);
+    EXPECT_EQ(sim.audio.outputs.size(), 3u);
+}
+
 TEST_F(record_run, standard_output_that_fails_is_reported_once_and_the_run_plays_on) {
     std::string out_path = dir.path() + "/stdout.txt";
     tq_test::write_file(out_path, "");
@@ -128,6 +193,21 @@ TEST_F(record_run, session_file_that_fails_keeps_what_it_had_and_quitting_ends_w
     EXPECT_EQ(out.text(), "\n#Recording session in file: " + name + "\n\n" + header + "  440, 2\n  450, 2\n  460, 2\n");
     EXPECT_EQ(sim.audio.outputs.size(), 3u);
     EXPECT_EQ(read_file("mor.txt"), block("440", 2000) + block("450", 2000));
+}
+
+TEST_F(record_run, a_failure_on_a_terminal_takes_the_status_line_away_before_it_is_reported) {
+    at_tone_end = [&](size_t tone) {
+        if (tone == 1) make_unwritable(mor_file, mor_path);
+    };
+    sim.status_line.is_terminal = true;
+    tq_test::terminal_output r = tq_test::run_on_terminal(sim, {"-m", "mor.txt", "440,2", "450,2"});
+    EXPECT_EQ(r.status, 1);
+    const size_t report = r.screen.find("tonquel: mor.txt: ");
+    ASSERT_NE(report, std::string::npos) << r.screen;
+    const size_t erased = r.screen.rfind("<erase>", report);
+    ASSERT_NE(erased, std::string::npos) << r.screen;
+    EXPECT_EQ(r.screen.find("<show", erased), r.screen.find("<show", report)) << r.screen;
+    EXPECT_EQ(r.screen.substr(erased, report - erased), "<erase>") << r.screen;
 }
 
 TEST_F(record_run, mor_file_that_fails_keeps_its_whole_blocks_while_capture_goes_on) {

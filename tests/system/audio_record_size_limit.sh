@@ -26,6 +26,10 @@ cat blocks
 session=$(ls session_*)
 lines=$(printf '#Frequency, Duration\n  400, 1\n  500, 1\n  600, 1\n  700, 1\n  800, 1')
 [ "$(cat "$session")" = "$lines" ] || fail "session file holds '$(cat "$session")'"
-analyse segments out.raw | awk '$1 == "right" { printf "%.0f\n", $2 }' >pitches
+# What is checked here is that every tone played, in order. On a loaded
+# machine the sound server's graph or the recorder may miss a quantum (10 to 21 ms
+# of silence, seen on PipeWire while both of the tone's seconds were queued),
+# which splits a tone into two segments of one pitch: each counts once.
+analyse segments out.raw | awk '$1 == "right" { printf "%.0f\n", $2 }' | uniq >pitches
 [ "$(tr '\n' ' ' <pitches)" = "400 500 600 700 800 " ] || fail "tones played: $(tr '\n' ' ' <pitches)"
 exit $AUDIO_FAILED

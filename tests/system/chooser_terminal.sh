@@ -30,7 +30,8 @@ printf '# second\n550,-1\n' >"$WORK/run/DATA/b c.txt"
 DATA_DIR=$(cd "$WORK/run/DATA" && pwd)
 
 # Runs tonquel -g on the tmux terminal with its output in files, waits for
-# the prompt, types the answer and Enter. $1 names the run, $2 the answer.
+# the prompt, types the answer and Enter (or Ctrl-C for the answer C-c). $1
+# names the run, $2 the answer.
 run_chooser() {
     local name=$1 answer=$2 tries
     tmux -S "$SOCKET" new-session -d -x 120 -y 40 \
@@ -40,8 +41,12 @@ run_chooser() {
         sleep 0.1
     done
     grep -q "cancel" "$WORK/$name.err" 2>/dev/null || fail "$name: no prompt"
-    [ -n "$answer" ] && tmux -S "$SOCKET" send-keys -l "$answer"
-    tmux -S "$SOCKET" send-keys Enter
+    if [ "$answer" = C-c ]; then
+        tmux -S "$SOCKET" send-keys C-c
+    else
+        [ -n "$answer" ] && tmux -S "$SOCKET" send-keys -l "$answer"
+        tmux -S "$SOCKET" send-keys Enter
+    fi
     for tries in $(seq 100); do
         [ -s "$WORK/$name.status" ] && break
         sleep 0.1
@@ -75,5 +80,11 @@ run_chooser cancel ""
 # The prompt's line is ended by the terminal's echo, not in the file.
 grep -qF "tonquel: no frequency files selected" "$WORK/cancel.err" || fail "cancel: no message"
 [ -s "$WORK/cancel.out" ] && fail "cancel: something was logged"
+
+# Ctrl-C at the prompt ends the run at once, as Ctrl-C does: status 0,
+# nothing logged.
+run_chooser interrupt C-c
+[ "$STATUS" -eq 0 ] || fail "interrupt: exit status $STATUS"
+[ -s "$WORK/interrupt.out" ] && fail "interrupt: something was logged"
 
 echo "pass"

@@ -144,7 +144,9 @@ type_line export "fg; echo \$? > export.status; stty -g > export.after"
 wait_for_status export '^export  \[#*-*\]  [0-9]+%'
 tm send-keys -t "$SESSION:export" C-c
 expect_mode_kept export
-expect_status export 0
+# Ctrl-C before the file is in place: not written, status 1.
+expect_status export 1
+pane_text export | grep -q '^tonquel: l.flac: not written: interrupted$' || fail export "no word that the file was not written"
 pane_text export | grep -q '^export' && fail export "progress bar left"
 ls "$WORK" | grep -Eq 'l.flac|tonquel-.*\.part' && fail export "a file was left: $(ls "$WORK")"
 

@@ -69,9 +69,12 @@ void install_interrupt_handlers(void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a sleep or a read that the signal interrupts returns at
-    // once, so the run acts on the signal without delay.
-    action.sa_flags = 0;
+    // A write to a pipe or a FIFO that the signal interrupts goes on instead
+    // of failing. Sleeps and poll() are never restarted, so the play loop's
+    // sleep and the key source's poll still return at once, and the run acts
+    // on the signal without delay; the waits that must end on it (the
+    // dialog's pipe, the terminal chooser's line) poll before they read.
+    action.sa_flags = SA_RESTART;
     for (size_t i = 0; i < std::size(interrupt_signals); ++i)
         sigaction(interrupt_signals[i], &action, &saved_actions[i]);
     struct sigaction ignore {};

@@ -117,6 +117,26 @@ int create_temporary(const std::string& path, std::string& temporary, int& error
     return created ? fd : -1;
 }
 
+int sync_descriptor(int fd) {
+    while (fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        // A folder on a file system that cannot sync it has nothing to lose.
+        return errno == EINVAL || errno == EROFS ? 0 : errno;
+    }
+    return 0;
+}
+
+// The rename is a change to the folder, on the disk only once the folder
+// itself is synced.
+int sync_folder_of(const std::string& path) {
+    const std::string folder = directory_of(path);
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = sync_descriptor(fd);
+    close(fd);
+    return error;
+}
+
 class sndfile_sound_file final : public sound_file {
 public:
     sndfile_sound_file(std::string path, std::string temporary, int fd)
@@ -163,13 +183,32 @@ public:
             error_ = io_.error != 0 ? strerror(io_.error) : sf_error_number(closed);
             return false;
         }
+        // The frames are on the disk before the name points at them, so a
+        // power cut leaves under it the earlier file or the whole new one,
+        // never an empty one.
+        if (int error = sync_descriptor(io_.fd)) {
+            error_ = strerror(error);
+            return false;
+        }
         int fd = io_.fd;
         io_.fd = -1;
-        if (close(fd) != 0 || rename(temporary_.c_str(), path_.c_str()) != 0) {
+        if (close(fd) != 0) {
             error_ = strerror(errno);
             return false;
         }
+        if (rename(temporary_.c_str(), path_.c_str()) != 0) {
+            // The finished sound is not thrown away: the user is told where.
+            error_ = std::string(strerror(errno)) + ": the finished file is kept as " + temporary_;
+            finished_ = true;
+            return false;
+        }
         finished_ = true;
+        // The file is in place; a folder that cannot be synced still makes
+        // the export a failure, since a power cut could undo it.
+        if (int error = sync_folder_of(path_)) {
+            error_ = strerror(error);
+            return false;
+        }
         return true;
     }
 

@@ -174,6 +174,29 @@ TEST(sndfile_writer, only_a_finish_replaces_the_earlier_file) {
     EXPECT_EQ(decode("keep.wav").samples, second);
 }
 
+TEST(sndfile_writer, a_finished_file_that_cannot_be_put_in_place_is_kept_under_its_temporary_name) {
+    tq_test::temp_dir dir;
+    auto writer = make_sndfile_writer();
+    std::vector<int16_t> second(2 * rate, 5);
+    std::string error;
+    {
+        auto file = writer->create("late.wav", "wav", rate, error);
+        ASSERT_TRUE(file) << error;
+        ASSERT_TRUE(file->write(second.data(), rate));
+        // The name is taken by a folder while the sound is written.
+        std::filesystem::create_directory("late.wav");
+        tq_test::write_file("late.wav/inside", "");
+        EXPECT_FALSE(file->finish());
+        error = file->error();
+    }
+    std::vector<std::string> names = names_in(".");
+    ASSERT_EQ(names.size(), 2u);
+    const std::string kept = names[1];
+    EXPECT_EQ(kept.rfind("tonquel-", 0), 0u);
+    EXPECT_EQ(error, "Is a directory: the finished file is kept as " + kept);
+    EXPECT_EQ(decode(kept).samples, second);
+}
+
 TEST(sndfile_writer, a_name_that_cannot_be_written_fails_before_any_frame) {
     tq_test::temp_dir dir;
     std::filesystem::create_directory("taken.wav");

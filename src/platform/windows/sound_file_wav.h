@@ -4,5 +4,5 @@
 
 #include "platform/sound_file.h"
 
-// WAV files through WinMM's RIFF file services.
+// WAV files, written with the file API.
 std::unique_ptr<sound_file_writer> make_wav_writer();

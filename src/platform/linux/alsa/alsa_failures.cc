@@ -79,6 +79,10 @@ std::string alsa_failure_text(wave_error code, const std::string& output_name, c
         "ALSA's \"" + (playback ? output_name : input_name) + "\" device for " + (playback ? "playback" : "recording");
     const std::string check = "; check that the sound server (PulseAudio or PipeWire) is running, or that a sound card "
                               "is present";
+    if (failure.alsa_code == -ETIME) {
+        return device + " did not play within " + std::to_string(device_start_deadline.count() / 1000) +
+               " seconds of starting; the sound server may be stopped or hung, or the sound device asleep";
+    }
     if (failure.alsa_code == -ETIMEDOUT) {
         return device + " did not answer within " + std::to_string(device_answer_deadline.count() / 1000) +
                " seconds " + doing(failure.step) + "; the sound server may be stopped or hung";

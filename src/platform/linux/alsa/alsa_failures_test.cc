@@ -25,6 +25,11 @@ TEST(alsa_failure_text, names_the_direction_the_device_and_the_step) {
               std::string::npos)
         << stalled;
 
+    const std::string asleep = text(alsa_failure(alsa_direction::playback, alsa_step::play, -ETIME));
+    EXPECT_NE(asleep.find("\"out_pcm\" device for playback did not play within 10 seconds of starting"),
+              std::string::npos)
+        << asleep;
+
     const std::string lost = text(alsa_failure(alsa_direction::playback, alsa_step::play, -EIO));
     EXPECT_NE(lost.find("failed while it was playing (" + std::string(std::strerror(EIO))), std::string::npos)
         << lost;

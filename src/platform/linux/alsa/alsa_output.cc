@@ -25,7 +25,8 @@ constexpr alsa_pcm_shape output_shape{output_channels, output_rate, 2500000, 500
 // The caller keeps two blocks queued; a few spare slots cost nothing.
 constexpr std::size_t queue_slots = 8;
 // A block that has not played this long after it was due means the device
-// stopped answering.
+// stopped answering; for a stream that has just started, the limit runs
+// from its start and is longer (device_start_deadline).
 constexpr auto stall_limit = device_answer_deadline;
 
 int64_t now_ns() {
@@ -53,6 +54,9 @@ public:
     std::atomic<wave_error> failure{0};
     // When the thread last moved a frame or handed a block back.
     std::atomic<int64_t> progress_ns{0};
+    // When the stream last started: at the first block, and again after an
+    // underrun (a pause) or a reset.
+    std::atomic<int64_t> started_ns{0};
 
     // The device is made ready again only by the next write: a tone's
     // closing reset then costs no new stream on the sound server.
@@ -88,6 +92,9 @@ private:
             const snd_pcm_sframes_t count =
                 snd_pcm_writei(pcm, slot.samples + std::size_t{slot.taken} * output_channels, slot.frames - slot.taken);
             if (count > 0) {
+                // The first frames of a stream: after the open, a reset or
+                // an underrun.
+                if (position == played_floor) started_ns.store(now_ns());
                 slot.taken += static_cast<uint32_t>(count);
                 position += static_cast<uint64_t>(count);
                 progress_ns.store(now_ns());
@@ -193,10 +200,16 @@ public:
         for (const queued_block& slot : w.slots) {
             if (slot.samples == block.samples && !slot.done.load(std::memory_order_acquire)) done = false;
         }
-        if (!done && now_ns() - w.progress_ns.load() > std::chrono::nanoseconds(stall_limit).count()) {
+        const int64_t now = now_ns();
+        const int64_t stalled = now - w.progress_ns.load() - std::chrono::nanoseconds(stall_limit).count();
+        const int64_t starting = now - w.started_ns.load() - std::chrono::nanoseconds(device_start_deadline).count();
+        if (!done && stalled > 0 && starting > 0) {
             // Nothing has moved for the whole limit: the device is not
-            // answering, and any further call would hang with it.
-            give_up(alsa_step::play);
+            // answering, and any further call would hang with it. A sound
+            // server's own buffer takes the first seconds and its clock
+            // makes blocks seem played, so a sink that has not started
+            // shows only here.
+            give_up(alsa_step::play, stalled_since_start() ? -ETIME : -ETIMEDOUT);
             return true;
         }
         return done;
@@ -214,10 +227,17 @@ public:
 private:
     output_worker& w() { return *worker_; }
 
-    void give_up(alsa_step step) {
+    void give_up(alsa_step step, int code = -ETIMEDOUT) {
         wave_error expected = 0;
-        w().failure.compare_exchange_strong(expected, alsa_failure(alsa_direction::playback, step, -ETIMEDOUT));
+        w().failure.compare_exchange_strong(expected, alsa_failure(alsa_direction::playback, step, code));
         worker_->give_up();
+    }
+
+    // The stream's start window, not the stall limit, held the give-up
+    // back: what stopped may as well be a sink that never woke up.
+    bool stalled_since_start() {
+        return w().started_ns.load() + std::chrono::nanoseconds(device_start_deadline).count() >
+               w().progress_ns.load() + std::chrono::nanoseconds(stall_limit).count();
     }
 
     std::shared_ptr<output_worker> worker_;

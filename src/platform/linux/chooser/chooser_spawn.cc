@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -79,6 +80,12 @@ program_run run_program(const std::string& path, const std::vector<std::string>&
 
     char chunk[4096];
     for (;;) {
+        // The read would go on after a signal; the poll returns.
+        pollfd waiting{read_end, POLLIN, 0};
+        if (poll(&waiting, 1, -1) < 0 && errno == EINTR) {
+            close(read_end);
+            return interrupted(child);
+        }
         const ssize_t got = read(read_end, chunk, sizeof chunk);
         if (got > 0) {
             run.output.append(chunk, static_cast<std::size_t>(got));

@@ -1,7 +1,12 @@
 #include "platform/linux/chooser/chooser_terminal.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <iostream>
 #include <istream>
 #include <ostream>
 #include <system_error>
@@ -53,6 +58,18 @@ std::vector<std::string> list_regular_files(const std::string& directory) {
     return names;
 }
 
+namespace {
+
+// Waits until standard input has a line: false when a signal (Ctrl-C) ends
+// the wait, which a read would go on through.
+bool line_waiting(std::istream& input) {
+    if (&input != &std::cin) return true;
+    pollfd waiting{STDIN_FILENO, POLLIN, 0};
+    return poll(&waiting, 1, -1) >= 0 || errno != EINTR;
+}
+
+}  // namespace
+
 chooser_result choose_on_terminal(const std::string& title, const std::string& initial_dir, std::istream& input,
                                   std::ostream& messages) {
     std::error_code error;
@@ -71,7 +88,7 @@ chooser_result choose_on_terminal(const std::string& title, const std::string& i
     messages << "Numbers, separated by blanks or commas (empty line to cancel): " << std::flush;
 
     std::string line;
-    if (!std::getline(input, line)) {
+    if (!line_waiting(input) || !std::getline(input, line)) {
         messages << "\n" << std::flush;
         return {};
     }
