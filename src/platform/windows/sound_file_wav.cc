@@ -1,5 +1,7 @@
 #include "platform/windows/sound_file_wav.h"
 
+#include "platform/wave_audio.h"
+
 #include <windows.h>
 #include <mmsystem.h>
 
