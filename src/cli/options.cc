@@ -39,7 +39,7 @@ constexpr const char* usage_format =
 // What --help writes after the usage text. The %s is the list of sound file
 // types that --output writes here.
 constexpr const char* help_format =
-    "       %s --help | --version\n"
+    "       %s --help | --version | --list-devices\n"
     "\n"
     "Plays timed sequences of steady tones through the sound card, one after\n"
     "another, as 16-bit stereo at 44100 frames/s. The right channel always\n"
