@@ -91,6 +91,13 @@ write_pipewire_alsa_config() {
     export ALSA_CONFIG_PATH=$alsa/alsa.conf
 }
 
+# The sinks through pipewire-pulse, as PulseAudio loads them at its start.
+load_test_sinks() {
+    pactl load-module module-null-sink sink_name=tq format=s16le channels=2 rate=44100 \
+        sink_properties=device.description=First >/dev/null &&
+        pactl load-module module-null-sink sink_name=tqin format=s16le channels=2 rate=44100 >/dev/null
+}
+
 start_pipewire() {
     local program
     for program in pipewire pipewire-pulse wireplumber dbus-daemon; do
@@ -118,9 +125,7 @@ start_pipewire() {
     local pulse_pid=$!
     SOUND_SERVER_PIDS+=("$pulse_pid")
     wait_for_server "$pulse_pid" pactl_answers || return 1
-    pactl load-module module-null-sink sink_name=tq format=s16le channels=2 rate=44100 \
-        sink_properties=device.description=First >/dev/null || return 1
-    pactl load-module module-null-sink sink_name=tqin format=s16le channels=2 rate=44100 >/dev/null || return 1
+    load_test_sinks || return 1
     if [ "$SOUND_SERVER" = pipewire-alsa ]; then PULSE_PID=$pipewire_pid; else PULSE_PID=$pulse_pid; fi
     SOUND_SERVER_RESAMPLES=1
 }
@@ -190,11 +195,7 @@ sound_server_start_again() {
         PULSE_PID=$!
         SOUND_SERVER_PIDS+=("$PULSE_PID")
         wait_for_server "$PULSE_PID" pactl_answers || return 1
-        local sink
-        for sink in tq tqin; do
-            pactl load-module module-null-sink sink_name=$sink format=s16le channels=2 rate=44100 >/dev/null ||
-                return 1
-        done
+        load_test_sinks || return 1
         ;;
     *) return 77 ;;
     esac
