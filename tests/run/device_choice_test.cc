@@ -17,20 +17,19 @@ constexpr int64_t t0 = sim_platform::start_ms;
 const std::string probe_warning = "tonquel: marginal or nonexistant soundcard detected: trying anyways\n";
 const std::string list_check = "; check the name against the list that --list-devices prints\n";
 
-TEST(device_choice_run, a_number_or_the_beginning_of_a_name_chooses_the_device_of_its_direction) {
+TEST(device_choice_run, the_probe_and_every_opening_use_the_devices_named_by_number_or_name) {
     struct case_ {
         std::vector<std::string> options;
         int output;
         int input;
+        std::string probed_output;  // "": the default
+        std::string probed_input;
     };
     const case_ cases[] = {
-        {{}, 0, 0},
-        {{"--device=1"}, 1, 0},
-        {{"--device", "second"}, 1, 0},
-        {{"--device=SPEAK", "--input-device", "line"}, 0, 1},
-        {{"--input-device=1", "--device=0"}, 0, 1},
+        {{}, 0, 0, "", ""},
+        {{"--device", "second", "--input-device=1"}, 1, 1, "second", "1"},
         // The last one given counts.
-        {{"--device=1", "--device=speakers"}, 0, 0},
+        {{"--device=1", "--device=SPEAK", "--input-device", "line"}, 0, 1, "SPEAK", "line"},
     };
     for (const case_& c : cases) {
         tq_test::temp_dir dir;
@@ -41,6 +40,8 @@ TEST(device_choice_run, a_number_or_the_beginning_of_a_name_chooses_the_device_o
         const std::string what = ::testing::PrintToString(c.options);
         EXPECT_EQ(r.status, 0) << what;
         EXPECT_EQ(r.err, "") << what;
+        EXPECT_EQ(sim.audio.probed_output, c.probed_output) << what;
+        EXPECT_EQ(sim.audio.probed_input, c.probed_input) << what;
         ASSERT_EQ(sim.audio.outputs.size(), 2u) << what;
         ASSERT_EQ(sim.audio.inputs.size(), 2u) << what;
         for (int i = 0; i < 2; ++i) {
@@ -48,21 +49,7 @@ TEST(device_choice_run, a_number_or_the_beginning_of_a_name_chooses_the_device_o
             EXPECT_EQ(sim.audio.inputs[i].device, c.input) << what;
         }
     }
-}
-
-TEST(device_choice_run, the_probe_looks_at_the_devices_named) {
-    sim_platform sim;
-    const tq_test::run_output r = run(sim, {"--device", "1", "--input-device=line", "440,-1"});
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(sim.audio.probed_output, "1");
-    EXPECT_EQ(sim.audio.probed_input, "line");
-
-    sim_platform unnamed;
-    run(unnamed, {"440,-1"});
-    EXPECT_EQ(unnamed.audio.probed_output, "");
-    EXPECT_EQ(unnamed.audio.probed_input, "");
-
-    // One that matches nothing is marginal at best.
+    // A name that matches nothing is marginal at best.
     sim_platform wrong;
     EXPECT_EQ(run(wrong, {"--input-device", "nosuch", "440,-1"}).err, probe_warning);
 }

@@ -102,36 +102,20 @@ TEST(alsa_named_device, replaces_the_default_in_the_probe_and_the_opening) {
     EXPECT_EQ(audio->open_input("null", input), 0);
 }
 
-TEST(alsa_named_device, unknown_name_is_named_and_sent_to_the_list) {
-    auto audio = audio_on("null", "null");
-    std::unique_ptr<wave_output> output;
-    const std::string text = audio->error_text(audio->open_output("tonquel_no_such_pcm", output));
-    EXPECT_EQ(text, "ALSA's \"tonquel_no_such_pcm\" device for playback does not exist (" +
-                        std::string(std::strerror(ENOENT)) +
-                        "); check the name against the list that --list-devices prints");
-    std::unique_ptr<wave_input> input;
-    const std::string input_text = audio->error_text(audio->open_input("tonquel_no_such_in", input));
-    EXPECT_NE(input_text.find("\"tonquel_no_such_in\" device for recording does not exist"), std::string::npos)
-        << input_text;
-}
-
+// The default is listed, and marked, also where no hint names it.
 TEST(alsa_device_list, lists_both_directions_outputs_first_with_one_default_each) {
     for (const char* fallback : {"null", "tonquel_unhinted"}) {
         const std::vector<wave_device_entry> devices = audio_on(fallback, fallback)->list_devices();
         int defaults[2] = {0, 0};
-        bool null_listed[2] = {false, false};
         for (const wave_device_entry& device : devices) {
             const int direction = device.direction == wave_direction::input ? 1 : 0;
-            defaults[direction] += device.is_default ? 1 : 0;
+            if (device.is_default) ++defaults[direction];
             EXPECT_EQ(device.is_default, device.name == fallback) << device.name;
             EXPECT_EQ(device.description.find('\n'), std::string::npos) << device.description;
-            if (device.name == "null") null_listed[direction] = true;
         }
         EXPECT_EQ(defaults[0], 1) << fallback;
         EXPECT_EQ(defaults[1], 1) << fallback;
-        EXPECT_TRUE(null_listed[0] && null_listed[1]) << fallback;
-        ASSERT_FALSE(devices.empty());
-        EXPECT_EQ(devices.front().direction, wave_direction::output);
+        EXPECT_EQ(devices.at(0).direction, wave_direction::output);
     }
 }
 
