@@ -88,7 +88,10 @@ std::string alsa_failure_text(wave_error code, const std::string& output_name, c
         return device + " did not answer within " + std::to_string(device_answer_deadline.count() / 1000) +
                " seconds " + doing(failure.step) + "; the sound server may be stopped or hung";
     }
-    switch (failure.step) {
+    // ALSA's configuration defines "default" only while a sound server or a
+    // card is there to give it: its absence means nothing to play on.
+    const alsa_step step = failure.step == alsa_step::find && name == "default" ? alsa_step::open : failure.step;
+    switch (step) {
     case alsa_step::open:
         if (means_nothing_answered(failure.alsa_code))
             return device + " found no sound server or sound card (" + reason + ")" + check;
