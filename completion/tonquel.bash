@@ -1,9 +1,18 @@
 # bash completion for tonquel                               -*- shell-script -*-
 
+# The names of the devices in one section ("Playback" or "Capture") of the
+# program's own --list-devices: the first word of each line after the mark.
+_tonquel_devices()
+{
+    "$1" --list-devices 2>/dev/null | awk -v heading="$2" '
+        /^[^ *]/ { inside = index($0, heading) == 1; next }
+        inside { split(substr($0, 3), field, " "); print field[1] }'
+}
+
 _tonquel()
 {
     local cur prev words cword split
-    _init_completion -s || return
+    _init_completion -s -n : || return
 
     # Options end at the first word that does not begin with "-"; their
     # values are skipped on the way. Only -f makes the positional arguments
@@ -17,7 +26,7 @@ _tonquel()
         fi
         case $word in
             -f) files=true ;;
-            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device) ((i++)) ;;
+            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device | --device | --input-device) ((i++)) ;;
         esac
     done
 
@@ -27,17 +36,30 @@ _tonquel()
                 _filedir
                 return
                 ;;
+            --device | --input-device)
+                local section=Playback
+                [[ $prev == --input-device ]] && section=Capture
+                # ALSA's names hold ":" and "=", which bash takes as word
+                # breaks: offer what follows the last of them in cur.
+                local name names=() prefix=${cur%"${cur##*[:=]}"}
+                while IFS= read -r name; do
+                    [[ $name == "$cur"* ]] && names+=("${name#"$prefix"}")
+                done < <(_tonquel_devices "${words[0]}" $section)
+                COMPREPLY=("${names[@]}")
+                return
+                ;;
             -[sbolPp] | -vl* | -vr* | -v | --wait-for-device)
                 # A number, or -l's "=r": nothing to offer.
                 return
                 ;;
         esac
-        # --output=FILE was answered above; --wait-for-device= takes a number.
+        # --output=FILE and the devices were answered above; --wait-for-device
+        # takes a number.
         $split && return
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-g -f -s -b -o -v -vl -vr -V -r -S -T
-                -e -l -l=r -P -m -p --help --version --output --wait-for-device
-                --allow-sleep' -- "$cur"))
+                -e -l -l=r -P -m -p --help --version --output --device
+                --input-device --list-devices --wait-for-device --allow-sleep' -- "$cur"))
             return
         fi
     fi

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/capture.h"
 #include "engine/file_export.h"
@@ -38,7 +39,7 @@ constexpr const char* usage_format =
 // What --help writes after the usage text. The %s is the list of sound file
 // types that --output writes here.
 constexpr const char* help_format =
-    "       %s --help | --version\n"
+    "       %s --help | --version | --list-devices\n"
     "\n"
     "Plays timed sequences of steady tones through the sound card, one after\n"
     "another, as 16-bit stereo at 44100 frames/s. The right channel always\n"
@@ -78,6 +79,12 @@ constexpr const char* help_format =
     "  --output file writes the schedule to a sound file instead of playing it,\n"
     "                each tone exactly its duration; the file's ending chooses\n"
     "                the type: %s. Not with -m.\n"
+    "  --device name plays on the named output device instead of the default\n"
+    "  --input-device name\n"
+    "                captures (-m) from the named input device\n"
+    "  --list-devices\n"
+    "                lists the devices that these two can name, the defaults\n"
+    "                marked with *, and ends\n"
     "  --wait-for-device=seconds\n"
     "                when the sound device fails or is missing (a sound server\n"
     "                restarting, a USB card unplugged), waits up to seconds for\n"
@@ -227,6 +234,32 @@ void parse_sweep(const char* value) {
     cleanup_and_exit(0);
 }
 
+void print_devices(const std::vector<wave_device_entry>& devices, wave_direction direction, const char* heading) {
+    int width = 0;
+    for (const wave_device_entry& device : devices)
+        if (device.name.size() > static_cast<size_t>(width)) width = static_cast<int>(device.name.size());
+    fprintf(out_stream, "%s", heading);
+    for (const wave_device_entry& device : devices) {
+        if (device.direction != direction) continue;
+        fprintf(out_stream, "%c %-*s  %s\n", device.is_default ? '*' : ' ', width, device.name.c_str(),
+                device.description.c_str());
+    }
+}
+
+// The names that --device and --input-device take, with what they are.
+[[noreturn]] void list_devices() {
+    const std::vector<wave_device_entry> devices = current_platform->audio.list_devices();
+    print_devices(devices, wave_direction::output, "Playback devices, for --device (* the default):\n");
+    print_devices(devices, wave_direction::input, "Capture devices, for --input-device (* the default):\n");
+    cleanup_and_exit(0);
+}
+
+// The value of --device or --input-device into its setting.
+void choose_device(const char* run_settings::*setting, const char* name) {
+    if (name[0] == '\0') usage_error();
+    settings.*setting = name;
+}
+
 // What an option takes after its letter.
 enum class option_value {
     none_strict,  // nothing; attached text is a usage error
@@ -326,6 +359,9 @@ struct long_option {
     // The run ends without sound or opens no device: no start-up probe.
     bool needs_no_sound_devices;
     void (*apply)(const char* value);
+    // The setting that names a sound device: the pre-scan fills it in too,
+    // so that the start-up probe looks at the devices the run will use.
+    const char* run_settings::*device = nullptr;
 };
 
 constexpr long_option long_options[] = {
@@ -343,6 +379,11 @@ constexpr long_option long_options[] = {
      }},
     {"wait-for-device", true, false, [](const char* value) { settings.wait_for_device = wait_seconds(value); }},
     {"allow-sleep", false, false, [](const char*) { settings.allow_sleep = true; }},
+    {"device", true, false, [](const char* name) { choose_device(&run_settings::output_device, name); },
+     &run_settings::output_device},
+    {"input-device", true, false, [](const char* name) { choose_device(&run_settings::input_device, name); },
+     &run_settings::input_device},
+    {"list-devices", false, true, [](const char*) { list_devices(); }},
 };
 
 const short_option* find_short_option(char letter) {
@@ -413,7 +454,11 @@ bool run_needs_sound_devices(int argc, char** argv) {
             const long_option* option = find_long_option(argument);
             if (option == nullptr) return true;
             if (option->needs_no_sound_devices) return false;
-            if (option->takes_value && strchr(argument, '=') == nullptr) ++reader.index;
+            const char* value = strchr(argument, '=');
+            if (value != nullptr) ++value;
+            if (option->takes_value && value == nullptr && ++reader.index < argc) value = argv[reader.index];
+            // An empty name is the parser's usage error.
+            if (option->device != nullptr && value != nullptr && value[0] != '\0') settings.*option->device = value;
             continue;
         }
         const short_option* option = find_short_option(argument[1]);

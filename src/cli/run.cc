@@ -26,7 +26,7 @@
 namespace {
 
 void warn_unless_sound_devices_fit() {
-    wave_probe_result probe = current_platform->audio.probe();
+    wave_probe_result probe = current_platform->audio.probe(settings.output_device, settings.input_device);
     if (!probe.output_ok || !probe.input_ok)
         log_err("%s: marginal or nonexistant soundcard detected: trying anyways\n", program_name);
 }

@@ -66,7 +66,7 @@ void capture_begin(int seconds) {
 }
 
 wave_error capture_open() {
-    wave_error code = current_platform->audio.open_input(wave_in);
+    wave_error code = current_platform->audio.open_input(settings.input_device, wave_in);
     if (code == 0)
         code = wave_in->start(pcm_block{capture_buffer + 2 * frames_before_gap, capture_frames - frames_before_gap});
     if (code != 0) wave_in.reset();

@@ -76,7 +76,7 @@ void report_device(const device_failure& failure, const char* what) {
 // open yet. False with the failure when one does not open.
 bool open_devices(device_failure& failure) {
     if (!wave_out) {
-        if (wave_error code = current_platform->audio.open_output(wave_out)) {
+        if (wave_error code = current_platform->audio.open_output(settings.output_device, wave_out)) {
             wave_out.reset();
             failure = {false, code};
             return false;

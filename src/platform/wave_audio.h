@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The wave-audio service: 16-bit interleaved stereo PCM, left sample first.
 // Devices are polled, never asked to call back.
@@ -50,14 +51,30 @@ struct wave_input {
 };
 
 struct wave_probe_result {
-    bool output_ok = false;  // some playback device takes 44100 Hz stereo S16
-    bool input_ok = false;   // some capture device takes 44100 Hz mono S16
+    bool output_ok = false;  // the output device takes 44100 Hz stereo S16
+    bool input_ok = false;   // the input device takes 44100 Hz mono S16
 };
 
+enum class wave_direction { output, input };
+
+// One device as the system lists it.
+struct wave_device_entry {
+    wave_direction direction = wave_direction::output;
+    std::string name;         // what --device or --input-device takes
+    std::string description;  // a few words for people, on one line
+    bool is_default = false;  // the device used when none is named
+};
+
+// Devices are named as the user gave them (--device, --input-device);
+// nullptr is the system's default device of that direction.
 struct wave_audio {
     virtual ~wave_audio() = default;
-    virtual wave_probe_result probe() = 0;
-    virtual wave_error open_output(std::unique_ptr<wave_output>& device) = 0;
-    virtual wave_error open_input(std::unique_ptr<wave_input>& device) = 0;
+    // The devices of both directions, outputs first; opens none of them.
+    virtual std::vector<wave_device_entry> list_devices() = 0;
+    // Whether the named devices take the formats asked for above.
+    virtual wave_probe_result probe(const char* output_device, const char* input_device) = 0;
+    virtual wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device) = 0;
+    virtual wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device) = 0;
+    // Names the device of the failing direction where the code comes from.
     virtual std::string error_text(wave_error code) = 0;
 };

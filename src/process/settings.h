@@ -27,6 +27,10 @@ struct run_settings {
     int wait_for_device = 0;
     // --allow-sleep: no sleep inhibitor while tones sound.
     bool allow_sleep = false;
+    // --device and --input-device: the devices to play on and to capture
+    // from, as the user named them; nullptr: the system's default.
+    const char* output_device = nullptr;
+    const char* input_device = nullptr;
 };
 
 extern run_settings settings;

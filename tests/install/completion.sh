@@ -1,6 +1,7 @@
 # The bash completion: options after "-", file names after -f, -m, --output
-# and the positional arguments of -f, nothing after options that take
-# numbers or for the pairs.
+# and the positional arguments of -f, the names that the program's
+# --list-devices gives after --device and --input-device, nothing after
+# options that take numbers or for the pairs.
 set -u
 source "$(dirname "$0")/lib/completion.sh"
 completion_start
@@ -13,9 +14,10 @@ touch a.txt b.wav
 mkdir tones
 
 all_options=(-g -f -s -b -o -v -vl -vr -V -r -S -T -e -l -l=r -P -m -p
-    --help --version --output --wait-for-device --allow-sleep)
+    --help --version --output --device --input-device --list-devices --wait-for-device --allow-sleep)
 expect_completions "tonquel -" "${all_options[@]}"
-expect_completions "tonquel --" --help --version --output --wait-for-device --allow-sleep
+expect_completions "tonquel --" --help --version --output --device --input-device --list-devices \
+    --wait-for-device --allow-sleep
 expect_completions "tonquel -l=" -l=r
 expect_completions "tonquel -f " a.txt b.wav tones
 expect_completions "tonquel -f a" a.txt
@@ -30,6 +32,26 @@ expect_completions "tonquel -m out.txt -S -b 5 -m a" a.txt
 expect_completions "tonquel --output " a.txt b.wav tones
 expect_completions "tonquel --output=" a.txt b.wav tones
 expect_completions "tonquel --output=b" b.wav
+# The device names come from the program itself, found as bash finds it.
+mkdir bin
+cat >bin/tonquel <<'LIST'
+#!/bin/sh
+[ "$1" = --list-devices ] || exit 2
+printf '%s\n' 'Playback devices, for --device (* the default):' '* default            Default' \
+    '  second             Second sink' '  hw:CARD=PCH,DEV=0  HDA Intel PCH' \
+    'Capture devices, for --input-device (* the default):' '* default            Default' \
+    '  secondmonitor      Monitor of the second sink'
+LIST
+chmod +x bin/tonquel
+PATH=$work/bin:$PATH
+expect_completions "tonquel --device " default second hw:CARD=PCH,DEV=0
+expect_completions "tonquel --device=s" second
+expect_completions "tonquel --device hw:CARD=P" PCH,DEV=0
+expect_completions "tonquel --input-device " default secondmonitor
+expect_completions "tonquel --input-device=se" secondmonitor
+expect_completions "tonquel --device second -f " a.txt b.wav bin tones
+expect_completions "tonquel --device=second -m " a.txt b.wav bin tones
+
 for option in -s -b -o -v -vl -vr -l -P -p; do
     expect_completions "tonquel $option "
 done

@@ -11,18 +11,18 @@ source "$(dirname "$0")/lib/audio_check.sh"
 audio_setup
 
 audio_record_start "$AUDIO_WORK/before.raw"
-before_recorder=$AUDIO_RECORDER
+before_recorder=${AUDIO_RECORDERS[-1]}
 "$TONQUEL_BIN" -r --wait-for-device=20 440,4 660,3 </dev/null >"$AUDIO_WORK/stdout" 2>"$AUDIO_WORK/stderr" &
 player=$!
 sleep 2
 sound_server_kill
 wait "$before_recorder" 2>/dev/null
-AUDIO_RECORDER=
+AUDIO_RECORDERS=()
 sleep 1
 sound_server_start_again || fail "the server did not start again"
 back=$(date +%s.%N)
 parec --latency-msec=20 -d tq.monitor --format=s16le --rate=44100 --channels=2 "$AUDIO_WORK/after.raw" &
-AUDIO_RECORDER=$!
+AUDIO_RECORDERS+=($!)
 recording=$(date +%s.%N)
 expect_exit "$player" 15 "the server came back"
 audio_record_stop

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "platform/wave_device_choice.h"
 #include "process/exit.h"
 
 namespace {
@@ -147,10 +148,43 @@ bool sim_wave_audio::lost(int64_t opened_ms) const {
     return outage.from_ms >= 0 && opened_ms < outage.from_ms && owner_.now_ms() >= outage.from_ms;
 }
 
-wave_error sim_wave_audio::open_output(std::unique_ptr<wave_output>& device) {
+namespace {
+
+// The number of the device a name chooses; 0, the default, for none.
+int chosen(const std::vector<std::string>& names, const char* device_name) {
+    return device_name == nullptr ? 0 : choose_wave_device(names, device_name);
+}
+
+}  // namespace
+
+std::vector<wave_device_entry> sim_wave_audio::list_devices() {
+    ++listings;
+    std::vector<wave_device_entry> devices;
+    for (size_t id = 0; id < output_names.size(); ++id)
+        devices.push_back({wave_direction::output, std::to_string(id), output_names[id], id == 0});
+    for (size_t id = 0; id < input_names.size(); ++id)
+        devices.push_back({wave_direction::input, std::to_string(id), input_names[id], id == 0});
+    return devices;
+}
+
+wave_probe_result sim_wave_audio::probe(const char* output_device, const char* input_device) {
+    ++probes;
+    probed_output = output_device != nullptr ? output_device : "";
+    probed_input = input_device != nullptr ? input_device : "";
+    wave_probe_result result = probe_result;
+    if (chosen(output_names, output_device) < 0) result.output_ok = false;
+    if (chosen(input_names, input_device) < 0) result.input_ok = false;
+    return result;
+}
+
+wave_error sim_wave_audio::open_output(const char* device_name, std::unique_ptr<wave_output>& device) {
+    asked_output_ = device_name != nullptr ? device_name : "";
+    const int id = chosen(output_names, device_name);
+    if (id < 0) return no_such_output;
     if (fail_open_output != 0) return fail_open_output;
     if (server_down()) return outage.code;
     outputs.push_back(sim_output_opening{});
+    outputs.back().device = id;
     outputs.back().opened_ms = owner_.now_ms();
     auto opened = std::make_unique<sim_output_device>(*this, outputs.size() - 1, owner_.now_ms());
     playing_.push_back(opened.get());
@@ -159,10 +193,14 @@ wave_error sim_wave_audio::open_output(std::unique_ptr<wave_output>& device) {
     return 0;
 }
 
-wave_error sim_wave_audio::open_input(std::unique_ptr<wave_input>& device) {
+wave_error sim_wave_audio::open_input(const char* device_name, std::unique_ptr<wave_input>& device) {
+    asked_input_ = device_name != nullptr ? device_name : "";
+    const int id = chosen(input_names, device_name);
+    if (id < 0) return no_such_input;
     if (fail_open_input != 0) return fail_open_input;
     if (server_down()) return outage.code;
     inputs.push_back(sim_input_opening{});
+    inputs.back().device = id;
     inputs.back().opened_ms = owner_.now_ms();
     ++open_input_devices;
     device = std::make_unique<sim_input_device>(*this, inputs.size() - 1);
@@ -170,6 +208,11 @@ wave_error sim_wave_audio::open_input(std::unique_ptr<wave_input>& device) {
 }
 
 std::string sim_wave_audio::error_text(wave_error code) {
+    if (code == no_such_output || code == no_such_input) {
+        return std::string("no ") + (code == no_such_output ? "output" : "input") + " device matches \"" +
+               (code == no_such_output ? asked_output_ : asked_input_) +
+               "\"; check the name against the list that --list-devices prints";
+    }
     return "simulated device error " + std::to_string(code);
 }
 

@@ -19,6 +19,7 @@ class sim_platform;
 
 // One opening of the simulated output device, from open to close.
 struct sim_output_opening {
+    int device = 0;  // its number in sim_wave_audio::output_names
     int64_t opened_ms = 0;
     int64_t closed_ms = -1;
     uint64_t frames_played = 0;
@@ -28,6 +29,7 @@ struct sim_output_opening {
 
 // One opening of the simulated input device.
 struct sim_input_opening {
+    int device = 0;  // its number in sim_wave_audio::input_names
     int64_t opened_ms = 0;
     int64_t started_ms = -1;
     int64_t closed_ms = -1;
@@ -52,14 +54,19 @@ private:
 class sim_wave_audio final : public wave_audio {
 public:
     explicit sim_wave_audio(sim_platform& owner) : owner_(owner) {}
-    wave_probe_result probe() override {
-        ++probes;
-        return probe_result;
-    }
-    wave_error open_output(std::unique_ptr<wave_output>& device) override;
-    wave_error open_input(std::unique_ptr<wave_input>& device) override;
+    std::vector<wave_device_entry> list_devices() override;
+    wave_probe_result probe(const char* output_device, const char* input_device) override;
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device) override;
+    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device) override;
     std::string error_text(wave_error code) override;
 
+    // The devices, numbered and named as WinMM numbers and names them, and
+    // chosen as there (choose_wave_device); the first is the default.
+    std::vector<std::string> output_names{"Speakers", "Second Output"};
+    std::vector<std::string> input_names{"Microphone", "Line In"};
+    // An open of a name that matches no device fails with these.
+    static constexpr wave_error no_such_output = 901;
+    static constexpr wave_error no_such_input = 902;
     wave_probe_result probe_result{true, true};
     wave_error fail_open_output = 0;
     wave_error fail_open_input = 0;
@@ -86,6 +93,10 @@ public:
     std::vector<sim_input_opening> inputs;
     int writes = 0;
     int probes = 0;
+    int listings = 0;
+    // The names the last probe was asked about; "" for the default.
+    std::string probed_output;
+    std::string probed_input;
     int open_output_devices = 0;
     int open_input_devices = 0;
 
@@ -98,6 +109,8 @@ private:
     friend struct sim_input_device;
     sim_platform& owner_;
     std::vector<struct sim_output_device*> playing_;
+    std::string asked_output_;  // the names of the last openings
+    std::string asked_input_;
 };
 
 class sim_key_source final : public key_source {

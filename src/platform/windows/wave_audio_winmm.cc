@@ -1,10 +1,14 @@
 #include "platform/windows/wave_audio_winmm.h"
 
 #include <windows.h>
+#include <mmddk.h>
 #include <mmsystem.h>
 
 #include <array>
 #include <string>
+#include <vector>
+
+#include "platform/wave_device_choice.h"
 
 namespace {
 
@@ -28,8 +32,67 @@ DWORD flags_of(const WAVEHDR& header) {
     return static_cast<const volatile DWORD&>(header.dwFlags);
 }
 
-wave_error to_wave_error(MMRESULT result) {
-    return static_cast<wave_error>(result);
+// WinMM's codes are the same for both directions; the failure text names
+// the device, so the code also says which direction failed.
+constexpr wave_error input_flag = 0x10000;
+// No device of the direction matches the name asked for.
+constexpr MMRESULT no_matching_device = 0x8000;
+
+wave_error to_wave_error(MMRESULT result, bool input = false) {
+    if (result == MMSYSERR_NOERROR) return 0;
+    return static_cast<wave_error>(result) | (input ? input_flag : 0);
+}
+
+std::vector<std::string> output_names() {
+    std::vector<std::string> names;
+    for (UINT id = 0, count = waveOutGetNumDevs(); id < count; ++id) {
+        WAVEOUTCAPSA caps{};
+        names.push_back(waveOutGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR ? caps.szPname : "");
+    }
+    return names;
+}
+
+std::vector<std::string> input_names() {
+    std::vector<std::string> names;
+    for (UINT id = 0, count = waveInGetNumDevs(); id < count; ++id) {
+        WAVEINCAPSA caps{};
+        names.push_back(waveInGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR ? caps.szPname : "");
+    }
+    return names;
+}
+
+// The device the wave mapper plays to or records from; -1 when the system
+// does not say.
+int preferred_device(bool input) {
+    DWORD id = 0;
+    DWORD flags = 0;
+    const MMRESULT result =
+        input ? waveInMessage(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)),
+                              DRVM_MAPPER_PREFERRED_GET, reinterpret_cast<DWORD_PTR>(&id),
+                              reinterpret_cast<DWORD_PTR>(&flags))
+              : waveOutMessage(reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(WAVE_MAPPER)),
+                               DRVM_MAPPER_PREFERRED_GET, reinterpret_cast<DWORD_PTR>(&id),
+                               reinterpret_cast<DWORD_PTR>(&flags));
+    return result == MMSYSERR_NOERROR && id != static_cast<DWORD>(-1) ? static_cast<int>(id) : -1;
+}
+
+// The device a run asked for: nullptr is the wave mapper.
+struct chosen_device {
+    std::string asked;  // as the user named it; "" for the mapper
+    UINT id = WAVE_MAPPER;
+    std::string name;   // the device's own name
+};
+
+// False when the name matches no device of the direction.
+bool choose(const char* device_name, const std::vector<std::string>& names, chosen_device& device) {
+    device = chosen_device{};
+    if (device_name == nullptr) return true;
+    device.asked = device_name;
+    const int id = choose_wave_device(names, device_name);
+    if (id < 0) return false;
+    device.id = static_cast<UINT>(id);
+    device.name = names[static_cast<std::size_t>(id)];
+    return true;
 }
 
 class winmm_output final : public wave_output {
@@ -102,12 +165,12 @@ public:
         MMRESULT result = waveInPrepareHeader(handle_, &header_, sizeof header_);
         if (result != MMSYSERR_NOERROR) {
             header_ = WAVEHDR{};
-            return to_wave_error(result);
+            return to_wave_error(result, true);
         }
         result = waveInAddBuffer(handle_, &header_, sizeof header_);
         if (result == MMSYSERR_NOERROR) result = waveInStart(handle_);
         if (result != MMSYSERR_NOERROR) unprepare();
-        return to_wave_error(result);
+        return to_wave_error(result, true);
     }
 
     // waveInStop hands back the partly filled buffer with its byte count.
@@ -129,25 +192,50 @@ private:
 };
 
 struct winmm_wave_audio final : wave_audio {
-    wave_probe_result probe() override {
+    std::vector<wave_device_entry> list_devices() override {
+        std::vector<wave_device_entry> devices;
+        const auto add = [&devices](wave_direction direction, const std::vector<std::string>& names, int preferred) {
+            for (std::size_t id = 0; id < names.size(); ++id)
+                devices.push_back({direction, std::to_string(id), names[id], static_cast<int>(id) == preferred});
+        };
+        // Wine knows the preferred devices only once they are counted.
+        const std::vector<std::string> outputs = output_names();
+        add(wave_direction::output, outputs, preferred_device(false));
+        const std::vector<std::string> inputs = input_names();
+        add(wave_direction::input, inputs, preferred_device(true));
+        return devices;
+    }
+
+    // A named device is asked about alone; the default is any device that
+    // the wave mapper may choose.
+    wave_probe_result probe(const char* output_device, const char* input_device) override {
         wave_probe_result result;
-        for (UINT id = 0, count = waveOutGetNumDevs(); id < count && !result.output_ok; ++id) {
-            WAVEOUTCAPSA caps{};
-            result.output_ok = waveOutGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR &&
-                               (caps.dwFormats & WAVE_FORMAT_4S16) != 0;
+        chosen_device output;
+        if (choose(output_device, output_names(), output)) {
+            for (UINT id = 0, count = waveOutGetNumDevs(); id < count && !result.output_ok; ++id) {
+                if (output.id != WAVE_MAPPER && id != output.id) continue;
+                WAVEOUTCAPSA caps{};
+                result.output_ok = waveOutGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR &&
+                                   (caps.dwFormats & WAVE_FORMAT_4S16) != 0;
+            }
         }
-        for (UINT id = 0, count = waveInGetNumDevs(); id < count && !result.input_ok; ++id) {
-            WAVEINCAPSA caps{};
-            result.input_ok = waveInGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR &&
-                              (caps.dwFormats & WAVE_FORMAT_4M16) != 0;
+        chosen_device input;
+        if (choose(input_device, input_names(), input)) {
+            for (UINT id = 0, count = waveInGetNumDevs(); id < count && !result.input_ok; ++id) {
+                if (input.id != WAVE_MAPPER && id != input.id) continue;
+                WAVEINCAPSA caps{};
+                result.input_ok = waveInGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR &&
+                                  (caps.dwFormats & WAVE_FORMAT_4M16) != 0;
+            }
         }
         return result;
     }
 
-    wave_error open_output(std::unique_ptr<wave_output>& device) override {
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device) override {
+        if (!choose(device_name, output_names(), output_)) return to_wave_error(no_matching_device);
         WAVEFORMATEX format = pcm_format(44100);
         HWAVEOUT handle = nullptr;
-        MMRESULT result = waveOutOpen(&handle, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
+        MMRESULT result = waveOutOpen(&handle, output_.id, &format, 0, 0, CALLBACK_NULL);
         if (result != MMSYSERR_NOERROR) return to_wave_error(result);
         // Full volume on both channels; the result does not matter.
         waveOutSetVolume(handle, 0xFFFFFFFF);
@@ -155,22 +243,39 @@ struct winmm_wave_audio final : wave_audio {
         return 0;
     }
 
-    wave_error open_input(std::unique_ptr<wave_input>& device) override {
+    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device) override {
+        if (!choose(device_name, input_names(), input_)) return to_wave_error(no_matching_device, true);
         WAVEFORMATEX format = pcm_format(1000);
         HWAVEIN handle = nullptr;
-        MMRESULT result = waveInOpen(&handle, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
-        if (result != MMSYSERR_NOERROR) return to_wave_error(result);
+        MMRESULT result = waveInOpen(&handle, input_.id, &format, 0, 0, CALLBACK_NULL);
+        if (result != MMSYSERR_NOERROR) return to_wave_error(result, true);
         device = std::make_unique<winmm_input>(handle);
         return 0;
     }
 
-    // One text source for the codes of both directions.
+    // WinMM's own text; for a device the user named, which one it was.
     std::string error_text(wave_error code) override {
+        const bool input = (code & input_flag) != 0;
+        const auto result = static_cast<MMRESULT>(code & ~input_flag);
+        const chosen_device& device = input ? input_ : output_;
+        const char* direction = input ? "input" : "output";
+        if (result == no_matching_device)
+            return std::string("no ") + direction + " device matches \"" + device.asked +
+                   "\"; check the name against the list that --list-devices prints";
         char text[error_text_size] = "";
-        if (waveOutGetErrorTextA(static_cast<MMRESULT>(code), text, error_text_size) != MMSYSERR_NOERROR)
-            return "unknown wave-audio error " + std::to_string(code);
-        return text;
+        const MMRESULT found = input ? waveInGetErrorTextA(result, text, error_text_size)
+                                     : waveOutGetErrorTextA(result, text, error_text_size);
+        std::string said = found == MMSYSERR_NOERROR ? text : "unknown wave-audio error " + std::to_string(code);
+        if (device.id != WAVE_MAPPER)
+            said += " (" + std::string(direction) + " device " + std::to_string(device.id) + ", \"" + device.name +
+                    "\")";
+        return said;
     }
+
+private:
+    // The devices of the last openings, which the failures name.
+    chosen_device output_;
+    chosen_device input_;
 };
 
 }  // namespace

@@ -5,8 +5,10 @@
 #   audio_setup PROGRAM...   skip (77) unless the programs exist; start the
 #                            server; build the analyser; AUDIO_WORK is a
 #                            scratch folder removed at exit
-#   audio_record_start RAW   record what the sink plays
-#   audio_record_stop        stop that recording
+#   audio_record_start RAW [SINK]
+#                            record what the sink ("tq" without one) plays;
+#                            several recordings may run at once
+#   audio_record_stop        stop the recordings
 #   analyse ARGS...          run the analyser
 #   expect_range LABEL VALUE LOW HIGH
 #   fail MESSAGE
@@ -71,22 +73,25 @@ audio_setup() {
     pulse_start || exit $?
 }
 
+AUDIO_RECORDERS=()
+
 audio_record_start() {
     # A small latency: stopping a recorder with a large one loses what it
     # still buffers (about 2 s on PipeWire).
     # AUDIO_RECORD_LATENCY_MS sets a longer one for a recorder under load.
-    parec --latency-msec="${AUDIO_RECORD_LATENCY_MS:-20}" -d tq.monitor --format=s16le --rate=44100 --channels=2 "$1" &
-    AUDIO_RECORDER=$!
+    parec --latency-msec="${AUDIO_RECORD_LATENCY_MS:-20}" -d "${2:-tq}.monitor" --format=s16le --rate=44100 \
+        --channels=2 "$1" &
+    AUDIO_RECORDERS+=($!)
     # Give the recorder time to connect, so the start of the sound is kept.
     sleep 0.5
 }
 
 audio_record_stop() {
-    if [ -n "${AUDIO_RECORDER:-}" ]; then
+    if [ ${#AUDIO_RECORDERS[@]} -gt 0 ]; then
         sleep 0.3
-        kill "$AUDIO_RECORDER" 2>/dev/null
-        wait "$AUDIO_RECORDER" 2>/dev/null
-        AUDIO_RECORDER=
+        kill "${AUDIO_RECORDERS[@]}" 2>/dev/null
+        wait "${AUDIO_RECORDERS[@]}" 2>/dev/null
+        AUDIO_RECORDERS=()
     fi
 }
 

@@ -21,6 +21,13 @@
 #                 (kill -9, as a crash or a restart does) and bring it back
 #                 with its sinks and defaults, on the same runtime folder;
 #                 PipeWire's own ALSA plugin is not covered (77)
+#   pulse_name_devices
+#                 name devices for a test of device choice: load a third
+#                 null sink "tq2" described "Second" ("tq" is "First"; WinMM
+#                 under Wine lists its devices by these), and give
+#                 the test's HOME an ~/.asoundrc with ALSA PCMs that plays
+#                 on "tq2" ("second") and records what plays there
+#                 ("secondmonitor")
 #   PULSE_PID     the process that ALSA's default device talks to: the one a
 #                 test stops or kills to take the sound server away
 #   SOUND_SERVER_RESAMPLES  1 when the server resamples what is played at
@@ -56,7 +63,7 @@ pactl_answers() {
 start_pulseaudio() {
     command -v pulseaudio >/dev/null || return 77
     pulseaudio --daemonize=no --exit-idle-time=-1 -n \
-        --load="module-null-sink sink_name=tq format=s16le channels=2 rate=44100 norewinds=1" \
+        --load="module-null-sink sink_name=tq format=s16le channels=2 rate=44100 norewinds=1 sink_properties=device.description=First" \
         --load="module-null-sink sink_name=tqin format=s16le channels=2 rate=44100 norewinds=1" \
         --load=module-native-protocol-unix >"$PULSE_DIR/server.log" 2>&1 &
     PULSE_PID=$!
@@ -85,6 +92,13 @@ write_pipewire_alsa_config() {
     } >"$alsa/conf.d/50-pipewire.conf"
     cp "$conf/99-pipewire-default.conf" "$alsa/conf.d/"
     export ALSA_CONFIG_PATH=$alsa/alsa.conf
+}
+
+# The sinks through pipewire-pulse, as PulseAudio loads them at its start.
+load_test_sinks() {
+    pactl load-module module-null-sink sink_name=tq format=s16le channels=2 rate=44100 \
+        sink_properties=device.description=First >/dev/null &&
+        pactl load-module module-null-sink sink_name=tqin format=s16le channels=2 rate=44100 >/dev/null
 }
 
 start_pipewire() {
@@ -118,10 +132,7 @@ start_pipewire() {
     local pulse_pid=$!
     SOUND_SERVER_PIDS+=("$pulse_pid")
     wait_for_server "$pulse_pid" pactl_answers || return 1
-    local sink
-    for sink in tq tqin; do
-        pactl load-module module-null-sink sink_name=$sink format=s16le channels=2 rate=44100 >/dev/null || return 1
-    done
+    load_test_sinks || return 1
     if [ "$SOUND_SERVER" = pipewire-alsa ]; then PULSE_PID=$pipewire_pid; else PULSE_PID=$pulse_pid; fi
     SOUND_SERVER_RESAMPLES=1
 }
@@ -191,13 +202,26 @@ sound_server_start_again() {
         PULSE_PID=$!
         SOUND_SERVER_PIDS+=("$PULSE_PID")
         wait_for_server "$PULSE_PID" pactl_answers || return 1
-        local sink
-        for sink in tq tqin; do
-            pactl load-module module-null-sink sink_name=$sink format=s16le channels=2 rate=44100 >/dev/null ||
-                return 1
-        done
+        load_test_sinks || return 1
         ;;
     *) return 77 ;;
     esac
     wait_for_server "$PULSE_PID" defaults_set
+}
+
+pulse_name_devices() {
+    pactl load-module module-null-sink sink_name=tq2 format=s16le channels=2 rate=44100 norewinds=1 \
+        sink_properties=device.description=Second >/dev/null || return 1
+    cat >"$HOME/.asoundrc" <<'CONF'
+pcm.second {
+    type pulse
+    device "tq2"
+    hint { show on; description "The test server's second sink" }
+}
+pcm.secondmonitor {
+    type pulse
+    device "tq2.monitor"
+    hint { show on; description "What plays on the test server's second sink" }
+}
+CONF
 }

@@ -5,8 +5,8 @@
 
 #include "platform/wave_audio.h"
 
-// Which ALSA PCMs the wave-audio service opens. The program always uses
-// "default"; tests point it at ALSA's null and file plugins.
+// Which ALSA PCMs the wave-audio service opens when none is named. The
+// program uses "default"; tests point it at ALSA's null and file plugins.
 struct alsa_device_names {
     std::string output = "default";
     std::string input = "default";

@@ -9,7 +9,7 @@ namespace {
 // code = -(tag * step_unit + |alsa_code|), tag = step * 2 + direction.
 // ALSA's own codes stay below step_unit (they reach about 500000).
 constexpr int step_unit = 1000000;
-constexpr int steps = 6;
+constexpr int steps = 7;
 
 struct decoded {
     alsa_direction direction = alsa_direction::playback;
@@ -44,6 +44,7 @@ bool means_nothing_answered(int alsa_code) {
 const char* doing(alsa_step step) {
     switch (step) {
     case alsa_step::open:
+    case alsa_step::find:
     case alsa_step::configure:
         return "while it was being opened";
     case alsa_step::play:
@@ -75,10 +76,14 @@ std::string alsa_failure_text(wave_error code, const std::string& output_name, c
     if (failure.step == alsa_step::library) return reason;
 
     const bool playback = failure.direction == alsa_direction::playback;
-    const std::string device =
-        "ALSA's \"" + (playback ? output_name : input_name) + "\" device for " + (playback ? "playback" : "recording");
+    const std::string& name = playback ? output_name : input_name;
+    const std::string device = "ALSA's \"" + name + "\" device for " + (playback ? "playback" : "recording");
+    const std::string list_check = "the name against the list that --list-devices prints";
+    // A device the user named may be the wrong one, or one on a card that
+    // is not there.
     const std::string check = "; check that the sound server (PulseAudio or PipeWire) is running, or that a sound card "
-                              "is present";
+                              "is present" +
+                              (name == "default" ? "" : ", and " + list_check);
     if (failure.alsa_code == -ETIME) {
         return device + " did not play within " + std::to_string(device_start_deadline.count() / 1000) +
                " seconds of starting; the sound server may be stopped or hung, or the sound device asleep";
@@ -87,11 +92,16 @@ std::string alsa_failure_text(wave_error code, const std::string& output_name, c
         return device + " did not answer within " + std::to_string(device_answer_deadline.count() / 1000) +
                " seconds " + doing(failure.step) + "; the sound server may be stopped or hung";
     }
-    switch (failure.step) {
+    // ALSA's configuration defines "default" only while a sound server or a
+    // card is there to give it: its absence means nothing to play on.
+    const alsa_step step = failure.step == alsa_step::find && name == "default" ? alsa_step::open : failure.step;
+    switch (step) {
     case alsa_step::open:
         if (means_nothing_answered(failure.alsa_code))
             return device + " found no sound server or sound card (" + reason + ")" + check;
         return device + " could not be opened (" + reason + ")" + check;
+    case alsa_step::find:
+        return device + " does not exist (" + reason + "); check " + list_check;
     case alsa_step::configure:
         return device + " does not take 16-bit stereo at the rate asked for (" + reason + ")";
     case alsa_step::play:

@@ -15,6 +15,7 @@ enum class alsa_step {
     play,
     record,
     stop,
+    find,  // opening: the name is not one of ALSA's devices
 };
 
 // How long any call into the sound library may take before the device is

@@ -35,6 +35,18 @@ TEST(alsa_failure_text, names_the_direction_the_device_and_the_step) {
         << lost;
 }
 
+TEST(alsa_failure_text, a_name_missing_from_the_configuration_is_sent_to_the_list_unless_it_is_the_default) {
+    const wave_error missing = alsa_failure(alsa_direction::playback, alsa_step::find, -ENOENT);
+    EXPECT_EQ(text(missing), "ALSA's \"out_pcm\" device for playback does not exist (" +
+                                 std::string(std::strerror(ENOENT)) +
+                                 "); check the name against the list that --list-devices prints");
+    // Without a server or a card, "default" is missing from the configuration.
+    const std::string no_default = alsa_failure_text(missing, "default", "default");
+    EXPECT_EQ(no_default.find("ALSA's \"default\" device for playback found no sound server or sound card"), 0u)
+        << no_default;
+    EXPECT_EQ(no_default.find("--list-devices"), std::string::npos) << no_default;
+}
+
 TEST(alsa_failure_text, keeps_bare_codes_and_rejects_foreign_ones) {
     EXPECT_EQ(text(-EPIPE), std::strerror(EPIPE));
     EXPECT_EQ(alsa_failure(alsa_direction::playback, alsa_step::open, 0), 0);

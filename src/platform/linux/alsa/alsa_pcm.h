@@ -2,6 +2,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include <vector>
+
 #include "platform/linux/alsa/alsa_failures.h"
 #include "platform/wave_audio.h"
 
@@ -34,3 +36,7 @@ void reread_alsa_configuration();
 // shape. 0 and the handle, or a failure code naming the step that failed.
 wave_error open_alsa_pcm(const char* device_name, alsa_direction direction, const alsa_pcm_shape& shape,
                          snd_pcm_t*& pcm);
+
+// The PCMs that ALSA's name hints list, as aplay -L and arecord -L list
+// them, with default_output and default_input marked. Opens none of them.
+std::vector<wave_device_entry> list_alsa_pcms(const char* default_output, const char* default_input);

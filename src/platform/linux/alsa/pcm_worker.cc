@@ -16,7 +16,10 @@
 pcm_worker::pcm_worker() : wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 pcm_worker::~pcm_worker() {
-    if (pcm != nullptr) snd_pcm_close(pcm);
+    // A worker given up may be destroyed on the caller's thread once its own
+    // thread has left; closing would then wait on the device that stopped
+    // answering. The process leaves without it.
+    if (pcm != nullptr && !given_up_.load()) snd_pcm_close(pcm);
     if (wake_fd_ >= 0) close(wake_fd_);
 }
 

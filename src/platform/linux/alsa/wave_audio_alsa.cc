@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -23,10 +24,15 @@ struct alsa_wave_audio final : wave_audio {
         silence_alsa_errors();
     }
 
+    std::vector<wave_device_entry> list_devices() override {
+        stderr_catcher catcher;
+        return list_alsa_pcms(names_.output.c_str(), names_.input.c_str());
+    }
+
     // Both directions are asked at once, under one deadline, so that a
     // sound server that does not answer costs the start-up one deadline;
     // a device that does not answer in time is unsuitable.
-    wave_probe_result probe() override {
+    wave_probe_result probe(const char* output_device, const char* input_device) override {
         stderr_catcher catcher;
         auto output = std::make_shared<call_worker>();
         auto input = std::make_shared<call_worker>();
@@ -35,11 +41,11 @@ struct alsa_wave_audio final : wave_audio {
         const bool output_asked = output->launch();
         const bool input_asked = input->launch();
         if (output_asked)
-            output->submit([output_ok, name = names_.output] {
+            output->submit([output_ok, name = output_name(output_device)] {
                 output_ok->store(alsa_device_accepts(name.c_str(), alsa_direction::playback, 2));
             });
         if (input_asked)
-            input->submit([input_ok, name = names_.input] {
+            input->submit([input_ok, name = input_name(input_device)] {
                 input_ok->store(alsa_device_accepts(name.c_str(), alsa_direction::capture, 1));
             });
         const auto deadline = pcm_worker::clock::now() + device_answer_deadline;
@@ -51,24 +57,33 @@ struct alsa_wave_audio final : wave_audio {
         return result;
     }
 
-    wave_error open_output(std::unique_ptr<wave_output>& device) override {
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device) override {
         stderr_catcher catcher;
         after_failed_open();
-        return noted(open_alsa_output(names_.output.c_str(), device), catcher);
+        opened_output_ = output_name(device_name);
+        return noted(open_alsa_output(opened_output_.c_str(), device), catcher);
     }
 
-    wave_error open_input(std::unique_ptr<wave_input>& device) override {
+    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device) override {
         stderr_catcher catcher;
-        return noted(open_alsa_input(names_.input.c_str(), device), catcher);
+        opened_input_ = input_name(device_name);
+        return noted(open_alsa_input(opened_input_.c_str(), device), catcher);
     }
 
     std::string error_text(wave_error code) override {
-        std::string text = alsa_failure_text(code, names_.output, names_.input);
+        std::string text = alsa_failure_text(code, opened_output_, opened_input_);
         if (code == failed_code_ && !library_said_.empty()) text += " (the sound library said: " + library_said_ + ")";
         return text;
     }
 
 private:
+    std::string output_name(const char* device_name) const {
+        return device_name != nullptr ? device_name : names_.output;
+    }
+    std::string input_name(const char* device_name) const {
+        return device_name != nullptr ? device_name : names_.input;
+    }
+
     // What the libraries printed on a failed open is kept for its message.
     wave_error noted(wave_error code, const stderr_catcher& catcher) {
         if (code != 0) {
@@ -88,6 +103,9 @@ private:
     }
 
     alsa_device_names names_;
+    // The devices of the last openings, which the failures name.
+    std::string opened_output_ = names_.output;
+    std::string opened_input_ = names_.input;
     wave_error failed_code_ = 0;
     std::string library_said_;
     bool open_failed_ = false;

@@ -4,5 +4,6 @@
 
 #include "platform/wave_audio.h"
 
-// ALSA's "default" PCM for playback and capture.
+// ALSA's PCMs for playback and capture, by their ALSA names; "default"
+// when none is named.
 std::unique_ptr<wave_audio> make_alsa_wave_audio();

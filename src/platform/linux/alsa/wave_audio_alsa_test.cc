@@ -70,25 +70,53 @@ TEST(alsa_error_text, names_alsa_and_system_codes) {
 
 TEST(alsa_missing_device, probe_fails_and_opens_return_errors) {
     auto audio = audio_on("tonquel_no_such_pcm", "tonquel_no_such_pcm");
-    const wave_probe_result probe = audio->probe();
+    const wave_probe_result probe = audio->probe(nullptr, nullptr);
     EXPECT_FALSE(probe.output_ok);
     EXPECT_FALSE(probe.input_ok);
 
     std::unique_ptr<wave_output> output;
-    const wave_error output_error = audio->open_output(output);
+    const wave_error output_error = audio->open_output(nullptr, output);
     EXPECT_LT(output_error, 0);
     EXPECT_EQ(output, nullptr);
     EXPECT_FALSE(audio->error_text(output_error).empty());
 
     std::unique_ptr<wave_input> input;
-    EXPECT_LT(audio->open_input(input), 0);
+    EXPECT_LT(audio->open_input(nullptr, input), 0);
     EXPECT_EQ(input, nullptr);
 }
 
 TEST(alsa_probe, null_device_takes_both_formats) {
-    const wave_probe_result probe = audio_on("null", "null")->probe();
+    const wave_probe_result probe = audio_on("null", "null")->probe(nullptr, nullptr);
     EXPECT_TRUE(probe.output_ok);
     EXPECT_TRUE(probe.input_ok);
+}
+
+TEST(alsa_named_device, replaces_the_default_in_the_probe_and_the_opening) {
+    auto audio = audio_on("tonquel_no_such_pcm", "tonquel_no_such_pcm");
+    const wave_probe_result probe = audio->probe("null", "null");
+    EXPECT_TRUE(probe.output_ok);
+    EXPECT_TRUE(probe.input_ok);
+    std::unique_ptr<wave_output> output;
+    EXPECT_EQ(audio->open_output("null", output), 0);
+    std::unique_ptr<wave_input> input;
+    EXPECT_EQ(audio->open_input("null", input), 0);
+}
+
+// The default is listed, and marked, also where no hint names it.
+TEST(alsa_device_list, lists_both_directions_outputs_first_with_one_default_each) {
+    for (const char* fallback : {"null", "tonquel_unhinted"}) {
+        const std::vector<wave_device_entry> devices = audio_on(fallback, fallback)->list_devices();
+        int defaults[2] = {0, 0};
+        for (const wave_device_entry& device : devices) {
+            const int direction = device.direction == wave_direction::input ? 1 : 0;
+            if (device.is_default) ++defaults[direction];
+            EXPECT_EQ(device.is_default, device.name == fallback) << device.name;
+            EXPECT_EQ(device.description.find('\n'), std::string::npos) << device.description;
+        }
+        EXPECT_EQ(defaults[0], 1) << fallback;
+        EXPECT_EQ(defaults[1], 1) << fallback;
+        EXPECT_EQ(devices.at(0).direction, wave_direction::output);
+    }
 }
 
 class alsa_output_to_file : public testing::Test {
@@ -97,7 +125,7 @@ protected:
         path_ = temp_path("tonquel_alsa_output_");
         std::remove(path_.c_str());
         auto audio = audio_on("file:FILE=" + path_ + ",FORMAT=raw", "null");
-        ASSERT_EQ(audio->open_output(output_), 0);
+        ASSERT_EQ(audio->open_output(nullptr, output_), 0);
     }
     void TearDown() override {
         output_.reset();
@@ -162,7 +190,7 @@ TEST_F(alsa_output_to_file, reset_hands_back_every_block_and_writing_goes_on) {
 
 TEST(alsa_output, empty_block_is_accepted_and_done) {
     std::unique_ptr<wave_output> output;
-    ASSERT_EQ(audio_on("null", "null")->open_output(output), 0);
+    ASSERT_EQ(audio_on("null", "null")->open_output(nullptr, output), 0);
     int16_t sample = 0;
     const pcm_block empty{&sample, 0};
     EXPECT_EQ(output->write(empty), 0);
@@ -172,7 +200,7 @@ TEST(alsa_output, empty_block_is_accepted_and_done) {
 
 class alsa_input_from_null : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(audio_on("null", "null")->open_input(input_), 0); }
+    void SetUp() override { ASSERT_EQ(audio_on("null", "null")->open_input(nullptr, input_), 0); }
     std::unique_ptr<wave_input> input_;
 };
 
