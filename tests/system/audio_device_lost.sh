@@ -10,7 +10,9 @@ sleep 2
 kill "$PULSE_PID"
 wait "$PULSE_PID" 2>/dev/null
 PULSE_PID=
-expect_exit "$player" 5 "the server went away"
+# PipeWire's ALSA plugin reports no error: the stall is found, and in a
+# stream's first 6 s that may be a sink still waking up.
+expect_exit "$player" 8 "the server went away"
 cat "$AUDIO_WORK/stderr"
 [ $status -eq 1 ] || fail "exit status $status after losing the server, expected 1"
 grep -q '^tonquel: waveOut: .' "$AUDIO_WORK/stderr" || fail "no waveOut error message"

@@ -1,9 +1,9 @@
 # A sound server that stops answering (SIGSTOP: stopped, deadlocked, a hung
 # network sink) never hangs the run: frozen before the start, the probe
 # warns and the open fails within its deadline; frozen mid-tone, the tone
-# ends through the waveOut error within a few seconds (within 10 s of a
-# stream's start, where it looks like a sink still waking up). Either way: status 1,
-# a message naming what stopped answering, and the files closed.
+# ends through the waveOut error within a few seconds (within 6 s of a
+# stream's start, where it looks like a sink still waking up). Either way:
+# status 1, a message naming what stopped answering, and the files closed.
 source "$(dirname "$0")/lib/audio_check.sh"
 audio_setup
 frozen=
@@ -38,11 +38,11 @@ session=$(ls "$AUDIO_WORK"/session_* 2>/dev/null | head -1)
 rm -f "$AUDIO_WORK"/session_*
 thaw
 
-# Frozen mid-tone, past the first 10 s in which a stream may still be
+# Frozen mid-tone, past the first 6 s in which a stream may still be
 # starting.
 "$TONQUEL_BIN" 440,30 </dev/null >/dev/null 2>"$AUDIO_WORK/stderr" &
 player=$!
-sleep 11
+sleep 8
 kill -STOP "$PULSE_PID"
 frozen=$PULSE_PID
 started=$(date +%s.%N)

@@ -19,8 +19,14 @@ grep '^tonquel: ' stderr | grep -v 'soundcard detected' >messages
 
 analyse mor mor.txt >blocks || fail "analyser failed"
 cat blocks
-[ "$(awk '{ print $1, $2, $3 }' blocks)" = "$(printf '400 1000 contiguous\n500 1000 contiguous')" ] ||
-    fail "the MOR file does not hold exactly the two whole blocks of 1000 frames"
+# Whole blocks: each numbered from frame 0 without a gap, and no third one.
+# A one-second tone lasts 1 to 2 s by the whole-second clock, and a capture
+# device starts, and hands over its last period, with some delay: a tone
+# that began late in a second records a little under 1000 frames (954 seen
+# on PipeWire's ALSA route).
+[ "$(awk '{ print $1, $3 }' blocks)" = "$(printf '400 contiguous\n500 contiguous')" ] ||
+    fail "the MOR file does not hold exactly the two whole blocks"
+awk '$2 < 900 || $2 > 1000 { short = 1 } END { exit short }' blocks || fail "a block of fewer than 900 frames"
 [ "$(stat -c %s mor.txt)" -le 28672 ] || fail "the MOR file is past the limit"
 
 session=$(ls session_*)

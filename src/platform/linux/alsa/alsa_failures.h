@@ -25,7 +25,7 @@ inline constexpr std::chrono::milliseconds device_answer_deadline{3000};
 // How long a stream that has just started may go without playing: a sink
 // that was asleep (Bluetooth, HDMI) takes seconds to start, and through a
 // sound server it looks just like one that stopped answering.
-inline constexpr std::chrono::milliseconds device_start_deadline{10000};
+inline constexpr std::chrono::milliseconds device_start_deadline{6000};
 
 // A failure code that remembers the direction and the step beside ALSA's own
 // code (a negative errno, or one of ALSA's). -ETIMEDOUT means the device did

@@ -26,7 +26,7 @@ TEST(alsa_failure_text, names_the_direction_the_device_and_the_step) {
         << stalled;
 
     const std::string asleep = text(alsa_failure(alsa_direction::playback, alsa_step::play, -ETIME));
-    EXPECT_NE(asleep.find("\"out_pcm\" device for playback did not play within 10 seconds of starting"),
+    EXPECT_NE(asleep.find("\"out_pcm\" device for playback did not play within 6 seconds of starting"),
               std::string::npos)
         << asleep;
 
