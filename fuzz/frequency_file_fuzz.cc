@@ -13,6 +13,7 @@
 #include "log/log.h"
 #include "platform/sim/sim_platform.h"
 #include "process/exit.h"
+#include "process/state.h"
 #include "schedule/admission.h"
 #include "schedule/fdt.h"
 #include "schedule/frequency_file.h"
