@@ -35,6 +35,7 @@
 #include "cli/run.h"
 #include "process/settings.h"
 #include "platform/sim/sim_platform.h"
+#include "process/state.h"
 
 namespace tq_test {
 
