@@ -357,7 +357,10 @@ TEST(terminal_key_source, ctrl_z_gives_the_terminal_back_until_resumed) {
     std::string failed = run_on_own_terminal([](int master) {
         findings check;
         termios found = mode_of_stdin();
-        job keys_job = start_job([](int to_parent, int) {
+        job keys_job = start_job([](int to_parent, int from_parent) {
+            // Only once it is the foreground job: a poll from the
+            // background rightly leaves the terminal alone.
+            wait_for_go(from_parent);
             auto keys = make_terminal_key_source();
             keys->poll_key();
             report(to_parent, true);
