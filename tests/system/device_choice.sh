@@ -29,20 +29,7 @@ hint_names() { { "$1" -L | grep -v '^[[:space:]]'; echo default; } | sort -u; }
 grep -q "^  second  *The test server's second sink$" "$AUDIO_WORK/list" || fail "second is not listed"
 
 # Playback on the named device, and nothing on the default sink.
-audio_record_start "$AUDIO_WORK/second.raw" tq2
-audio_record_start "$AUDIO_WORK/first.raw" tq
-"$TONQUEL_BIN" --device=second 440,2 </dev/null >/dev/null 2>"$AUDIO_WORK/play_err"
-status=$?
-audio_record_stop
-[ $status -eq 0 ] || fail "--device=second: exit status $status: $(cat "$AUDIO_WORK/play_err")"
-analyse segments "$AUDIO_WORK/second.raw" >"$AUDIO_WORK/segments" || fail "analyser failed"
-cat "$AUDIO_WORK/segments"
-read -r _ hz _ length _ < <(awk '$1 == "right"' "$AUDIO_WORK/segments")
-expect_range "pitch on the second sink" "$hz" 439.1 440.9
-expect_range "seconds on the second sink" "$length" 1.9 3.25
-read -r _ low high < <(analyse levels "$AUDIO_WORK/first.raw" | awk '$1 == "right"')
-expect_range "default sink's lowest sample" "$low" 0 0
-expect_range "default sink's highest sample" "$high" 0 0
+expect_plays_on_second_sink_only --device=second
 
 # Capture from the named input: a 100 Hz tone played on the second sink,
 # while the default source hears nothing.

@@ -10,6 +10,10 @@
 #                            several recordings may run at once
 #   audio_record_stop        stop the recordings
 #   analyse ARGS...          run the analyser
+#   expect_plays_on_second_sink_only ARGS...
+#                            run TONQUEL_BIN ARGS 440,2 (after
+#                            pulse_name_devices): 440 Hz for 2 s on "tq2",
+#                            silence on "tq"
 #   expect_range LABEL VALUE LOW HIGH
 #   fail MESSAGE
 
@@ -97,4 +101,22 @@ audio_record_stop() {
 
 analyse() {
     "$AUDIO_WORK/audio_analyse" "$@"
+}
+
+expect_plays_on_second_sink_only() {
+    local status hz length low high
+    audio_record_start "$AUDIO_WORK/second.raw" tq2
+    audio_record_start "$AUDIO_WORK/first.raw" tq
+    "$TONQUEL_BIN" "$@" 440,2 </dev/null >/dev/null 2>"$AUDIO_WORK/play_err"
+    status=$?
+    audio_record_stop
+    [ $status -eq 0 ] || fail "$*: exit status $status: $(cat "$AUDIO_WORK/play_err")"
+    analyse segments "$AUDIO_WORK/second.raw" >"$AUDIO_WORK/segments" || fail "analyser failed"
+    cat "$AUDIO_WORK/segments"
+    read -r _ hz _ length _ < <(awk '$1 == "right"' "$AUDIO_WORK/segments")
+    expect_range "pitch on the second sink" "$hz" 439.1 440.9
+    expect_range "seconds on the second sink" "$length" 1.9 3.25
+    read -r _ low high < <(analyse levels "$AUDIO_WORK/first.raw" | awk '$1 == "right"')
+    expect_range "default sink's lowest sample" "$low" 0 0
+    expect_range "default sink's highest sample" "$high" 0 0
 }
