@@ -95,30 +95,52 @@ int peak(const channel_samples& s, std::size_t begin, std::size_t end) {
 
 // Windows of 50 ms, each silent or with a frequency; neighbouring windows
 // within 2% of each other make one segment. Windows that straddle a change
-// of tone come out as short segments, which are left out.
+// of tone come out as short segments, which are left out. One or two
+// windows that break a steady tone whose pitch goes on after them are a
+// glitch of the sound server or of the recorder, not a change of tone: they
+// stay in the segment, said on standard error (the gaps command judges
+// dropouts).
 void print_segments(const char* name, const channel_samples& s) {
     struct segment {
         double frequency_sum = 0.0;
-        std::size_t windows = 0;
+        std::size_t windows = 0;  // those that give the mean
         std::size_t start = 0;
         int peak = 0;
+        std::size_t glitches = 0;  // windows inside it that do not
     };
     auto flush = [&](const segment& seg) {
         if (seg.windows < 4) return;
         std::printf("%s %.3f %.3f %.3f %d\n", name, seg.frequency_sum / double(seg.windows),
-                    double(seg.start) / rate, double(seg.windows * window) / rate, seg.peak);
+                    double(seg.start) / rate, double((seg.windows + seg.glitches) * window) / rate, seg.peak);
     };
+    auto frequency_at = [&](std::size_t at) {
+        return peak(s, at, at + window) < silence_level ? 0.0 : crossing_frequency(s, at, at + window);
+    };
+    auto continues = [](const segment& seg, double frequency) {
+        return seg.windows > 0 && frequency > 0.0 &&
+               std::fabs(frequency - seg.frequency_sum / double(seg.windows)) < 0.02 * frequency;
+    };
+    constexpr std::size_t max_glitch = 2;
     segment current;
     for (std::size_t at = 0; at + window <= s.size(); at += window) {
         const int level = peak(s, at, at + window);
-        const double frequency = level < silence_level ? 0.0 : crossing_frequency(s, at, at + window);
-        const bool joins = current.windows > 0 && frequency > 0.0 &&
-                           std::fabs(frequency - current.frequency_sum / double(current.windows)) <
-                               0.02 * frequency;
-        if (joins) {
+        const double frequency = frequency_at(at);
+        if (continues(current, frequency)) {
             current.frequency_sum += frequency;
             ++current.windows;
             current.peak = std::max(current.peak, level);
+            continue;
+        }
+        std::size_t glitch = 1;
+        while (glitch <= max_glitch && at + (glitch + 1) * window <= s.size() &&
+               !continues(current, frequency_at(at + glitch * window)))
+            ++glitch;
+        if (current.windows >= 4 && glitch <= max_glitch && at + (glitch + 1) * window <= s.size()) {
+            std::fprintf(stderr, "audio_analyse: %s: a glitch of %.0f ms at %.3f s inside the %.0f Hz tone\n", name,
+                         double(glitch * window) * 1000.0 / rate, double(at) / rate,
+                         current.frequency_sum / double(current.windows));
+            current.glitches += glitch;
+            at += (glitch - 1) * window;
             continue;
         }
         flush(current);
