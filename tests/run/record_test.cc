@@ -105,6 +105,7 @@ TEST_F(record_run, every_line_is_in_its_files_whenever_the_run_waits) {
         std::function<void()> before_sleep;
         watching_clock(sim_clock& clock, std::function<void()> look) : inner(clock), before_sleep(std::move(look)) {}
         int64_t now_seconds() override { return inner.now_seconds(); }
+        int64_t monotonic_ms() override { return inner.monotonic_ms(); }
         void sleep_ms(int ms) override {
             before_sleep();
             inner.sleep_ms(ms);

@@ -4,5 +4,6 @@
 
 struct posix_clock final : clock_source {
     int64_t now_seconds() override;
+    int64_t monotonic_ms() override;
     void sleep_ms(int ms) override;
 };

@@ -134,6 +134,10 @@ int64_t sim_clock::now_seconds() {
     return owner_.now_ms() / 1000;
 }
 
+int64_t sim_clock::monotonic_ms() {
+    return owner_.now_ms();
+}
+
 void sim_clock::sleep_ms(int ms) {
     owner_.total_sleep_ms += ms;
     owner_.advance(ms);

@@ -45,6 +45,7 @@ class sim_clock final : public clock_source {
 public:
     explicit sim_clock(sim_platform& owner) : owner_(owner) {}
     int64_t now_seconds() override;
+    int64_t monotonic_ms() override;
     void sleep_ms(int ms) override;
 
 private:
