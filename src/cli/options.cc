@@ -238,11 +238,13 @@ void print_devices(const std::vector<wave_device_entry>& devices, wave_direction
     int width = 0;
     for (const wave_device_entry& device : devices)
         if (device.name.size() > static_cast<size_t>(width)) width = static_cast<int>(device.name.size());
-    fprintf(out_stream, "%s", heading);
+    // Through the record of standard output, as --help is: after the lines
+    // before it (-V), and a failed write ends the run with status 1.
+    record_printf(out_stream, out_record, "%s", heading);
     for (const wave_device_entry& device : devices) {
         if (device.direction != direction) continue;
-        fprintf(out_stream, "%c %-*s  %s\n", device.is_default ? '*' : ' ', width, device.name.c_str(),
-                device.description.c_str());
+        record_printf(out_stream, out_record, "%c %-*s  %s\n", device.is_default ? '*' : ' ', width,
+                      device.name.c_str(), device.description.c_str());
     }
 }
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "log/log.h"
+#include "platform/os.h"
 #include "process/exit.h"
 #include "process/release.h"
 #include "process/settings.h"
@@ -40,9 +41,12 @@ void open_mor_file(const char* path) {
     mor_path = path;
     mor_record = record_state{path, true};
     remove_earlier_file(path);
-    mor_file = fopen(path, "w");
+    // A FIFO that nobody reads yet is waited for, until Ctrl-C.
+    int error = 0;
+    mor_file = open_file_interruptibly(path, "w", pending_signal, error);
     if (mor_file == nullptr) {
-        report_open_failure(path, errno);
+        check_interrupt();
+        report_open_failure(path, error);
         cleanup_and_exit(1);
     }
     capture_buffer_size = capture_seconds_max * capture_rate * bytes_per_frame;
@@ -53,11 +57,6 @@ void open_mor_file(const char* path) {
     }
 }
 
-void wave_in_failure(wave_error code) {
-    log_err("%s: waveIn: %s\n", program_name, current_platform->audio.error_text(code).c_str());
-    cleanup_and_exit(1);
-}
-
 void capture_begin(int seconds) {
     int capture_seconds = seconds > capture_seconds_max ? capture_seconds_max : seconds;
     capture_frames = static_cast<uint32_t>(capture_seconds * capture_rate);
@@ -65,17 +64,14 @@ void capture_begin(int seconds) {
     memset(capture_buffer, 0, capture_buffer_size);
 }
 
-wave_error capture_open() {
-    wave_error code = current_platform->audio.open_input(settings.input_device, wave_in);
+wave_error capture_open(int answer_limit_ms) {
+    // A tone whose ten seconds are recorded already needs no input again.
+    if (frames_before_gap >= capture_frames) return 0;
+    wave_error code = current_platform->audio.open_input(settings.input_device, wave_in, answer_limit_ms);
     if (code == 0)
         code = wave_in->start(pcm_block{capture_buffer + 2 * frames_before_gap, capture_frames - frames_before_gap});
     if (code != 0) wave_in.reset();
     return code;
-}
-
-void capture_start(int seconds) {
-    capture_begin(seconds);
-    if (wave_error code = capture_open()) wave_in_failure(code);
 }
 
 namespace {
@@ -102,8 +98,17 @@ wave_error capture_failure() {
     return wave_in ? wave_in->failure() : 0;
 }
 
-void capture_dump(double frequency) {
+wave_error capture_dump(double frequency) {
     const wave_error failed = wave_in ? stop_and_keep() : 0;
+    write_capture_block(frequency);
+    if (wave_in) {
+        wave_in->reset();
+        wave_in.reset();
+    }
+    return failed;
+}
+
+void write_capture_block(double frequency) {
     const uint32_t frames = frames_before_gap;
     if (!mor_record.failed) {
         bool written = true;
@@ -112,16 +117,6 @@ void capture_dump(double frequency) {
                               capture_buffer[2 * i + 1]) >= 0;
         end_record_write(mor_file, mor_record, written);
     }
-    // What was recorded is kept first; then a device that stopped answering
-    // fails the run, unless the run waits for devices: the next tone then
-    // waits for this one.
-    if (failed != 0) {
-        if (settings.wait_for_device == 0) wave_in_failure(failed);
-        log_err("%s: waveIn: %s\n", program_name, current_platform->audio.error_text(failed).c_str());
-    }
-    if (!wave_in) return;
-    wave_in->reset();
-    wave_in.reset();
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/capture.h"
+#include "engine/device_wait.h"
 #include "engine/file_export.h"
 #include "engine/keys.h"
 #include "engine/render.h"
@@ -41,54 +42,11 @@ const release_step sleep_lock_release{release_order::sleep_lock, [] {
 int16_t play_buffer_a[2 * sample_rate];
 int16_t play_buffer_b[2 * sample_rate];
 
-[[noreturn]] void wave_out_failure(wave_error code) {
-    log_err("%s: waveOut: %s\n", program_name, current_platform->audio.error_text(code).c_str());
-    cleanup_and_exit(1);
-}
-
 // What the record holds so far survives a power cut too: once a tone, while
 // the device has two seconds queued.
 void sync_records() {
     sync_record(session_file, session_record);
     sync_record(mor_file, mor_record);
-}
-
-// How long a reopening waits between tries while a device is away.
-constexpr int reopen_interval_ms = 1000;
-
-// A device that failed, and how.
-struct device_failure {
-    bool input = false;
-    wave_error code = 0;
-};
-
-[[noreturn]] void device_failure_exit(const device_failure& failure) {
-    if (failure.input) wave_in_failure(failure.code);
-    wave_out_failure(failure.code);
-}
-
-void report_device(const device_failure& failure, const char* what) {
-    log_err("%s: %s: %s%s\n", program_name, failure.input ? "waveIn" : "waveOut",
-            current_platform->audio.error_text(failure.code).c_str(), what);
-}
-
-// Opens the output device and, with -m, the input device, whichever is not
-// open yet. False with the failure when one does not open.
-bool open_devices(device_failure& failure) {
-    if (!wave_out) {
-        if (wave_error code = current_platform->audio.open_output(settings.output_device, wave_out)) {
-            wave_out.reset();
-            failure = {false, code};
-            return false;
-        }
-    }
-    if (mor_file != nullptr && !wave_in) {
-        if (wave_error code = capture_open()) {
-            failure = {true, code};
-            return false;
-        }
-    }
-    return true;
 }
 
 // One call of play_tone from the first queued second to the tear-down.
@@ -99,6 +57,9 @@ struct tone_player {
     int64_t start_second;
     // Set when a device fails while the tone plays.
     device_failure failed{};
+    // The tone's seconds known to have sounded: up to the last block the
+    // device played.
+    int64_t heard_seconds = 0;
 
     // False when the device failed.
     bool render_and_queue(const pcm_block& block) {
@@ -110,29 +71,47 @@ struct tone_player {
         return true;
     }
 
-    // A device that stopped answering on its own while the tone plays.
-    bool devices_fail() {
-        if (wave_error code = wave_out->failure()) failed = {false, code};
-        else if (wave_error input_code = capture_failure()) failed = {true, input_code};
-        else return false;
-        return true;
-    }
-
     bool time_is_over() const {
         int64_t now = current_platform->clock.now_seconds();
         // A clock set back ends the tone too.
         return now < start_second || now > start_second + seconds;
     }
 
-    // Sleeps, acts on a key, tests the clock. False when the tone ends or a
-    // device fails (failed tells).
+    // An input that went away leaves the tone playing: it is tried again
+    // while the tone plays on. True when the tone goes on.
+    bool input_failed_on_its_own(const device_failure& failure) {
+        if (!failure.input || settings.wait_for_device == 0) return false;
+        device_wait::begin(failure);
+        capture_suspend();
+        return true;
+    }
+
+    void try_input_again() {
+        if (!device_wait::active() || !device_wait::failure().input || !device_wait::try_due()) return;
+        device_failure failure;
+        if (open_input_device(failure, device_wait::try_answer_limit_ms())) {
+            device_wait::reopened();
+            device_wait::heard();
+        } else {
+            device_wait::begin(failure);
+        }
+    }
+
+    // Sleeps, acts on a key, tests the clock and the devices. False when the
+    // tone ends or a device fails (failed tells).
     bool poll_step() {
         flush_records();
         current_platform->clock.sleep_ms(poll_step_ms);
         check_interrupt();
         if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
         if (time_is_over()) return false;
-        if (settings.wait_for_device != 0 && devices_fail()) return false;
+        device_failure failure;
+        if (devices_failed(failure) && !input_failed_on_its_own(failure)) {
+            failed = failure;
+            return false;
+        }
+        device_wait::end_run_if_over();
+        try_input_again();
         status_line_step(poll_step_ms, current_platform->clock.now_seconds() - start_second, false);
         return true;
     }
@@ -144,6 +123,11 @@ struct tone_player {
     bool wait_until_done(const pcm_block& block) {
         while (!wave_out->is_done(block))
             if (!poll_step()) return false;
+        if (wave_out->failure() == 0) {
+            // The device is heard: a wait for it is over.
+            if (!device_wait::active() || !device_wait::failure().input) device_wait::heard();
+            heard_seconds = current_platform->clock.now_seconds() - start_second;
+        }
         return !time_is_over();
     }
 
@@ -160,64 +144,79 @@ struct tone_player {
         }
     }
 
-    // The devices are closed, and reopened about once a second while the
-    // keys act, until they answer, the tone ends by a key, or the wait runs
+    // The devices are closed, and tried again about once a second while the
+    // keys act, until they open, the tone ends by a key, or the wait runs
     // out (the run then ends as it would without waiting). The tone keeps
-    // the time it still had, as after a pause. True when the devices are
+    // the time it had sounded, as after a pause. True when the devices are
     // open again.
     bool wait_for_devices() {
         clock_source& clock = current_platform->clock;
-        report_device(failed, (" (waiting up to " + std::to_string(settings.wait_for_device) +
-                               " s for it to answer again)").c_str());
+        const bool was_waiting = device_wait::active();
+        device_wait::begin(failed);
         close_devices();
-        const int64_t waited_from = clock.now_seconds();
-        const int64_t played = waited_from - start_second;
-        int since_try_ms = 0;
+        // A device that failed again before it was heard gave the tone none
+        // of the time since.
+        const int64_t played = was_waiting ? heard_seconds : clock.now_seconds() - start_second;
         for (;;) {
             flush_records();
             clock.sleep_ms(poll_step_ms);
             check_interrupt();
-            const int64_t waited = clock.now_seconds() - waited_from;
+            device_wait::end_run_if_over();
             if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
-            status_line_waiting(poll_step_ms, played, waited, settings.wait_for_device);
-            since_try_ms += poll_step_ms;
-            if (since_try_ms < reopen_interval_ms) continue;
-            since_try_ms = 0;
-            if (open_devices(failed)) {
+            status_line_waiting(poll_step_ms, played, device_wait::waited_seconds(), settings.wait_for_device);
+            if (!device_wait::try_due()) continue;
+            if (open_devices(failed, device_wait::try_answer_limit_ms())) {
                 start_second = clock.now_seconds() - played;
-                log_err("%s: %s: the sound device answers again, after %lld s without sound\n", program_name,
-                        failed.input ? "waveIn" : "waveOut", static_cast<long long>(waited));
+                heard_seconds = played;
+                device_wait::reopened();
                 return true;
             }
-            if (waited >= settings.wait_for_device) device_failure_exit(failed);
+            // A try cut short by a signal is no failure to report.
+            check_interrupt();
+            device_wait::begin(failed);
         }
     }
 
-    void close_devices() {
-        capture_suspend();
-        if (!wave_out) return;
-        wave_out->reset();
-        wave_out.reset();
+    // The first opening failed, or a device failed while the tone played:
+    // the run ends, or waits for it. False when the tone ends meanwhile.
+    bool ride_out_failure() {
+        check_interrupt();
+        if (settings.wait_for_device == 0) {
+            // The input's frames so far go into the file before the run ends.
+            if (failed.input) {
+                capture_suspend();
+                write_capture_block(frequency);
+            }
+            device_failure_exit(failed);
+        }
+        return wait_for_devices();
     }
 
     // Opens the devices, waiting for them where the run may, and plays the
     // tone through, riding out devices that fail on the way.
     void play() {
-        const bool opened = open_devices(failed);
+        device_failure opening{};
+        const bool opened = open_devices(opening, device_answer_limit_ms);
         start_second = current_platform->clock.now_seconds();
         if (!opened) {
-            if (settings.wait_for_device == 0) device_failure_exit(failed);
-            if (!wait_for_devices()) return;
+            failed = opening;
+            // Without its input the tone plays all the same, while the
+            // input is waited for.
+            if (!(wave_out && input_failed_on_its_own(opening)) && !ride_out_failure()) return;
         }
         for (;;) {
             failed = {};
             play_on_open_devices();
             if (failed.code == 0) return;
-            if (settings.wait_for_device == 0) device_failure_exit(failed);
-            if (!wait_for_devices()) return;
+            if (!ride_out_failure()) return;
         }
     }
 };
+
+void failed_as_the_tone_ended(const device_failure& failure) {
+    if (settings.wait_for_device == 0) device_failure_exit(failure);
+    device_wait::begin(failure);
+}
 
 int saturated_difference(int a, int b) {
     int64_t difference = int64_t{a} - b;
@@ -270,14 +269,14 @@ void play_tone(double frequency, int seconds, int pulse) {
     tone_player player{frequency, seconds, render_start(frequency, pulse), 0};
     player.play();
 
-    if (mor_file != nullptr) capture_dump(frequency);
+    // What was recorded is kept first; a device that stopped answering as
+    // the tone ended fails the run then, unless the run waits for devices:
+    // the next tone then waits for it.
+    if (mor_file != nullptr) {
+        if (wave_error code = capture_dump(frequency)) failed_as_the_tone_ended({true, code});
+    }
     if (!wave_out) return;  // a key ended the tone while its device was away
     wave_out->reset();
-    // A device that stopped answering as the tone ended fails the run too,
-    // unless the run waits for devices: the next tone then waits for it.
-    if (wave_error code = wave_out->failure()) {
-        if (settings.wait_for_device == 0) wave_out_failure(code);
-        report_device({false, code}, "");
-    }
+    if (wave_error code = wave_out->failure()) failed_as_the_tone_ended({false, code});
     wave_out.reset();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -12,6 +13,14 @@
 // never truncated or followed. nullptr with error set otherwise (EEXIST
 // when the name is taken).
 FILE* create_new_file(const char* path, int& error);
+
+// Opens path as fopen does with mode "r" or "w". Where path is a FIFO whose
+// other end nobody holds yet, the open, and for reading every read, waits in
+// short slices that look at stop, and fails with EINTR once it is set: the
+// interrupt handlers restart the calls they interrupt, so a plain open would
+// sit through Ctrl-C. Writes block as fopen's would, and go on.
+FILE* open_file_interruptibly(const char* path, const char* mode, const volatile std::sig_atomic_t& stop,
+                              int& error);
 
 // The local broken-down time of a calendar second, with the time-zone
 // settings loaded afresh.

@@ -7,9 +7,46 @@
 
 // The wave-audio service: 16-bit interleaved stereo PCM, left sample first.
 // Devices are polled, never asked to call back.
+//
+// What the engine relies on from every back end (the simulated one, ALSA,
+// WinMM), and what tests/contract checks against each of them:
+//
+// Opening. An open returns within its answer limit: 0 and a device, or a
+// failure whose error_text() says which device and why. A device that does
+// not answer in time fails; while an earlier open that did not answer has
+// still not come back, a new open fails at once with such a failure rather
+// than starting another, so that a long wait keeps one try outstanding at
+// most. A call of the service returns within about 0.25 s once an interrupt
+// signal is pending (process/exit.h), failing if it had to be cut short.
+//
+// Output. A block plays once per write, whole and in the order written,
+// behind the blocks already queued, at 44100 frames/s: never much faster, and
+// never slower than real time while the device works. is_done() tells when
+// the device has taken every frame of a block. A device that takes blocks
+// but plays none reports it through failure() within device_start_limit_ms
+// of the first block after an open or a reset, or within device_stall_limit_ms
+// of the last block it played; from then on every block is done, and every
+// write fails with the same code, so the caller never waits on a block that
+// will not play. reset() stops the sound at once and hands back every block.
+// Destroying the device closes it, and never waits on a device that stopped
+// answering.
+//
+// Input. start() records into one block until it is full; stop() gives the
+// frames recorded so far. A device that is lost while it records (unplugged,
+// its server gone) reports it through failure(), once the loss shows; what it
+// recorded before stays counted.
 
 // Two 16-bit samples, left first.
 inline constexpr uint32_t bytes_per_frame = 4;
+
+// How long an open may take by default before the device counts as not
+// answering; a caller that waits for devices may ask for less.
+inline constexpr int device_answer_limit_ms = 3000;
+// How long a device may hold blocks without playing any: from the first
+// block of a stream (a sink waking up takes seconds), and from the last block
+// that played.
+inline constexpr int device_start_limit_ms = 6000;
+inline constexpr int device_stall_limit_ms = 3000;
 
 // 0 is success; anything else is a device-specific code for error_text().
 using wave_error = int;
@@ -33,21 +70,22 @@ struct wave_output {
     virtual void reset() = 0;
     // A failure the device met on its own, between calls (it stopped
     // answering, say); 0 while it works. Later writes return it too.
-    virtual wave_error failure() { return 0; }
+    virtual wave_error failure() = 0;
 };
 
 // An open input device: 1000 frames/s, 2 channels, S16.
 struct wave_input {
     virtual ~wave_input() = default;  // closes the device
-    // Starts recording into the block until it is full; later input is dropped.
+    // Starts recording into the block until it is full; later input is
+    // dropped. An empty block records nothing.
     virtual wave_error start(const pcm_block& block) = 0;
     // Stops recording; returns the frames recorded into the block so far.
     virtual uint32_t stop() = 0;
     // Stops at once and forgets the block.
     virtual void reset() = 0;
-    // A failure the device met on its own (it stopped answering, say); 0
-    // while it works.
-    virtual wave_error failure() { return 0; }
+    // A failure the device met on its own (it was lost, it stopped
+    // answering); 0 while it works.
+    virtual wave_error failure() = 0;
 };
 
 struct wave_probe_result {
@@ -73,8 +111,12 @@ struct wave_audio {
     virtual std::vector<wave_device_entry> list_devices() = 0;
     // Whether the named devices take the formats asked for above.
     virtual wave_probe_result probe(const char* output_device, const char* input_device) = 0;
-    virtual wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device) = 0;
-    virtual wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device) = 0;
+    // answer_limit_ms: how long the open may take, device_answer_limit_ms
+    // or less (see above).
+    virtual wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device,
+                                   int answer_limit_ms) = 0;
+    virtual wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device,
+                                  int answer_limit_ms) = 0;
     // Names the device of the failing direction where the code comes from.
     virtual std::string error_text(wave_error code) = 0;
 };

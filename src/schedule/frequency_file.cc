@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "log/log.h"
+#include "platform/os.h"
 #include "process/exit.h"
 #include "schedule/admission.h"
 #include "schedule/duration.h"
@@ -49,10 +50,13 @@ void skip_byte_order_mark(char* line, FILE* file) {
 }  // namespace
 
 int read_frequency_file(const char* path) {
-    // Closed on every way out, the run's own exits included.
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "r"), fclose);
+    // Closed on every way out, the run's own exits included. A FIFO that
+    // nobody writes to yet is waited for, until Ctrl-C.
+    int error = 0;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(open_file_interruptibly(path, "r", pending_signal, error), fclose);
     if (file == nullptr) {
-        report_open_failure(path, errno);
+        check_interrupt();
+        report_open_failure(path, error);
         return -1;
     }
     static char line[longest_line + 1];
@@ -77,6 +81,7 @@ int read_frequency_file(const char* path) {
     }
     // A read error is no end of file: the schedule would be silently short.
     if (ferror(file.get())) {
+        check_interrupt();
         report_open_failure(path, errno);
         return -1;
     }

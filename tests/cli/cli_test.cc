@@ -167,6 +167,11 @@ TEST_F(binary, standard_output_that_fails_is_reported_once_and_the_session_file_
     auto names = files_starting_with("session_");
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(slurp(names[0]), header + silent_line + "  450, -1\n");
+    for (const char* listing : {"--help", "--list-devices"}) {
+        auto listed = run({listing}, {"/dev/full"});
+        EXPECT_EQ(listed.status, 1) << listing;
+        EXPECT_EQ(own_messages(listed.err), "tonquel: standard output: No space left on device\n") << listing;
+    }
 
     // Standard output into a file at the size limit keeps what fitted, as
     // far as it fitted: it is the user's file, not cut back.

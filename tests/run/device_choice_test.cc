@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "platform/sim/sim_platform.h"
 #include "support/run_harness.h"
 
@@ -79,12 +80,14 @@ TEST(device_choice_run, a_name_that_matches_nothing_ends_the_run_at_its_first_to
     }
 }
 
+// After what earlier options printed (-V).
 TEST(device_choice_run, list_devices_prints_both_directions_and_probes_and_opens_nothing) {
     sim_platform sim;
     sim.audio.output_names.push_back("USB Audio Interface");
-    const tq_test::run_output r = run(sim, {"--device=1", "--list-devices", "440,1"});
+    const tq_test::run_output r = run(sim, {"-V", "--device=1", "--list-devices", "440,1"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
+              std::string(version_block()) +
               "Playback devices, for --device (* the default):\n"
               "* 0  Speakers\n"
               "  1  Second Output\n"

@@ -27,7 +27,9 @@ struct linux_platform final : native_platform {
     platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer, *sleep};
 
     platform& services() override { return services_; }
-    bool left_a_device_behind() const override { return pcm_worker::any_given_up(); }
+    bool left_a_device_behind() const override {
+        return pcm_worker::stuck(alsa_direction::playback) > 0 || pcm_worker::stuck(alsa_direction::capture) > 0;
+    }
 };
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "platform/os.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iterator>
+
+#include "platform/linux/interruptible_wait.h"
 
 namespace {
 
@@ -26,6 +30,86 @@ FILE* create_new_file(const char* path, int& error) {
         return nullptr;
     }
     FILE* file = fdopen(fd, "w");
+    if (file == nullptr) {
+        error = errno;
+        close(fd);
+    }
+    return file;
+}
+
+namespace {
+
+bool is_fifo(int fd) {
+    struct stat status {};
+    return fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+bool set_blocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+// A FIFO read through stdio, every read waiting in slices: a writer that
+// never comes, or never writes on, cannot hold Ctrl-C up.
+struct fifo_reader {
+    int fd;
+    const volatile std::sig_atomic_t* stop;
+};
+
+ssize_t read_fifo(void* cookie, char* buffer, size_t size) {
+    auto* reader = static_cast<fifo_reader*>(cookie);
+    for (;;) {
+        if (!wait_for_fd(reader->fd, POLLIN, *reader->stop)) {
+            errno = EINTR;
+            return -1;
+        }
+        const ssize_t got = read(reader->fd, buffer, size);
+        if (got >= 0 || (errno != EAGAIN && errno != EINTR)) return got;
+    }
+}
+
+int close_fifo(void* cookie) {
+    auto* reader = static_cast<fifo_reader*>(cookie);
+    const int result = close(reader->fd);
+    delete reader;
+    return result;
+}
+
+FILE* fifo_stream(int fd, const volatile std::sig_atomic_t& stop, int& error) {
+    auto* reader = new fifo_reader{fd, &stop};
+    FILE* file = fopencookie(reader, "r", cookie_io_functions_t{read_fifo, nullptr, nullptr, close_fifo});
+    if (file == nullptr) {
+        error = errno;
+        close(fd);
+        delete reader;
+    }
+    return file;
+}
+
+}  // namespace
+
+FILE* open_file_interruptibly(const char* path, const char* mode, const volatile std::sig_atomic_t& stop,
+                              int& error) {
+    const bool reading = std::strcmp(mode, "r") == 0;
+    // Neither open waits: a FIFO with no writer opens at once for reading,
+    // and with no reader fails with ENXIO for writing, which is tried again.
+    const int flags = reading ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
+    int fd = -1;
+    for (;;) {
+        fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != ENXIO || reading) break;
+        if (stop != 0) {
+            errno = EINTR;
+            break;
+        }
+        sleep_one_slice();
+    }
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    if (reading && is_fifo(fd)) return fifo_stream(fd, stop, error);
+    FILE* file = set_blocking(fd) ? fdopen(fd, mode) : nullptr;
     if (file == nullptr) {
         error = errno;
         close(fd);

@@ -27,6 +27,11 @@ struct sim_output_device final : wave_output {
     int64_t opened_ms;
     uint64_t frames_due = 0;
     std::deque<queued> queue;
+    // As a real device tells a stall: the stream's start and its last
+    // progress, from the first block after an idle spell.
+    int64_t started_ms = -1;
+    int64_t progress_ms = -1;
+    wave_error stopped_answering = 0;
 
     sim_output_device(sim_wave_audio& a, size_t index, int64_t now) : audio(a), opening(index), opened_ms(now) {}
 
@@ -40,22 +45,39 @@ struct sim_output_device final : wave_output {
 
     wave_error write(const pcm_block& block) override {
         ++audio.writes;
-        if (audio.lost(opened_ms)) return audio.outage.code;
+        if (wave_error code = failure()) return code;
         if (audio.writes == audio.fail_write_number) return audio.fail_write_code;
+        if (queue.empty()) {
+            const int64_t now = audio.owner_.now_ms();
+            if (started_ms < 0) started_ms = now;
+            progress_ms = now;
+        }
         queue.push_back({block.samples, block.frames, 0});
         return 0;
     }
 
     bool is_done(const pcm_block& block) override {
+        if (failure() != 0) return true;
         return std::none_of(queue.begin(), queue.end(), [&](const queued& q) { return q.samples == block.samples; });
     }
 
     void reset() override {
         queue.clear();
+        started_ms = -1;
         if (audio.fail_reset_output != 0) stopped_answering = audio.fail_reset_output;
     }
-    wave_error failure() override { return audio.lost(opened_ms) ? audio.outage.code : stopped_answering; }
-    wave_error stopped_answering = 0;
+
+    wave_error failure() override {
+        if (audio.lost(opened_ms)) return audio.outage.code;
+        if (stopped_answering == 0 && !queue.empty()) {
+            const int64_t now = audio.owner_.now_ms();
+            if (now - progress_ms > device_stall_limit_ms && now - started_ms > device_start_limit_ms) {
+                stopped_answering = sim_wave_audio::not_playing;
+                queue.clear();
+            }
+        }
+        return stopped_answering;
+    }
 
     // Plays the frames that fall due by virtual time now_ms.
     void play_until(int64_t now_ms) {
@@ -63,10 +85,12 @@ struct sim_output_device final : wave_output {
         uint64_t frames = due - frames_due;
         frames_due = due;
         sim_output_opening& record = audio.outputs[opening];
-        if (audio.lost(opened_ms)) {
+        if (audio.lost(opened_ms) || stopped_answering != 0) {
             queue.clear();  // a failed device hands every block back
             return;
         }
+        if (audio.is_frozen()) return;
+        if (frames > 0 && !queue.empty()) progress_ms = now_ms;
         while (frames > 0 && !queue.empty()) {
             queued& head = queue.front();
             uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(frames, head.frames - head.played));
@@ -88,6 +112,7 @@ struct sim_input_device final : wave_input {
     size_t opening;
     pcm_block block{};
     bool recording = false;
+    bool stopped = false;
 
     sim_input_device(sim_wave_audio& a, size_t index) : audio(a), opening(index) {}
 
@@ -105,11 +130,15 @@ struct sim_input_device final : wave_input {
     }
 
     uint32_t stop() override {
+        stopped = true;
         sim_input_opening& record = audio.inputs[opening];
         if (recording) {
             int64_t started = record.started_ms;
             // A lost device recorded nothing after the server went.
-            const int64_t until = audio.lost(record.opened_ms) ? audio.outage.from_ms : audio.owner_.now_ms();
+            int64_t until = audio.owner_.now_ms();
+            if (audio.lost(record.opened_ms)) until = audio.outage.from_ms;
+            if (audio.input_lost(record.opened_ms)) until = std::min(until, audio.input_outage.from_ms);
+            until = std::max(until, started);
             int64_t frames = (until - started) * input_rate / 1000;
             uint32_t count = static_cast<uint32_t>(std::min<int64_t>(frames, block.frames));
             for (uint32_t i = 0; i < count; ++i) {
@@ -126,7 +155,10 @@ struct sim_input_device final : wave_input {
 
     void reset() override { recording = false; }
     wave_error failure() override {
-        return audio.lost(audio.inputs[opening].opened_ms) ? audio.outage.code : audio.fail_stop_input;
+        const int64_t opened_ms = audio.inputs[opening].opened_ms;
+        if (audio.lost(opened_ms)) return audio.outage.code;
+        if (audio.input_lost(opened_ms)) return audio.input_outage.code;
+        return stopped ? audio.fail_stop_input : 0;
     }
 };
 
@@ -143,13 +175,52 @@ void sim_clock::sleep_ms(int ms) {
     owner_.advance(ms);
 }
 
+namespace {
+
+bool during(const sim_wave_audio::outage_times& times, int64_t now) {
+    return times.from_ms >= 0 && now >= times.from_ms && (times.until_ms < 0 || now < times.until_ms);
+}
+
+// A device opened before the outage is lost for good once it begins.
+bool lost_in(const sim_wave_audio::outage_times& times, int64_t opened_ms, int64_t now) {
+    return times.from_ms >= 0 && opened_ms < times.from_ms && now >= times.from_ms;
+}
+
+}  // namespace
+
 bool sim_wave_audio::server_down() const {
+    return during(outage, owner_.now_ms());
+}
+
+bool sim_wave_audio::input_down() const {
+    return during(input_outage, owner_.now_ms());
+}
+
+bool sim_wave_audio::input_lost(int64_t opened_ms) const {
+    return lost_in(input_outage, opened_ms, owner_.now_ms());
+}
+
+bool sim_wave_audio::is_frozen() const {
+    return during(frozen, owner_.now_ms());
+}
+
+wave_error sim_wave_audio::hang_open(int answer_limit_ms) {
     const int64_t now = owner_.now_ms();
-    return outage.from_ms >= 0 && now >= outage.from_ms && (outage.until_ms < 0 || now < outage.until_ms);
+    // An earlier try is still out: no second one.
+    if (open_out_until_ms_ > now) return not_answering;
+    if (!during(open_hangs, now)) return 0;
+    const int64_t answers_at = open_hangs.until_ms < 0 ? INT64_MAX : open_hangs.until_ms;
+    if (answers_at - now <= answer_limit_ms) {
+        owner_.advance(answers_at - now);
+        return 0;
+    }
+    owner_.advance(answer_limit_ms);
+    open_out_until_ms_ = answers_at;
+    return not_answering;
 }
 
 bool sim_wave_audio::lost(int64_t opened_ms) const {
-    return outage.from_ms >= 0 && opened_ms < outage.from_ms && owner_.now_ms() >= outage.from_ms;
+    return lost_in(outage, opened_ms, owner_.now_ms());
 }
 
 namespace {
@@ -181,12 +252,14 @@ wave_probe_result sim_wave_audio::probe(const char* output_device, const char* i
     return result;
 }
 
-wave_error sim_wave_audio::open_output(const char* device_name, std::unique_ptr<wave_output>& device) {
+wave_error sim_wave_audio::open_output(const char* device_name, std::unique_ptr<wave_output>& device,
+                                       int answer_limit_ms) {
     asked_output_ = device_name != nullptr ? device_name : "";
     const int id = chosen(output_names, device_name);
     if (id < 0) return no_such_output;
     if (fail_open_output != 0) return fail_open_output;
     if (server_down()) return outage.code;
+    if (wave_error code = hang_open(answer_limit_ms)) return code;
     outputs.push_back(sim_output_opening{});
     outputs.back().device = id;
     outputs.back().opened_ms = owner_.now_ms();
@@ -197,12 +270,15 @@ wave_error sim_wave_audio::open_output(const char* device_name, std::unique_ptr<
     return 0;
 }
 
-wave_error sim_wave_audio::open_input(const char* device_name, std::unique_ptr<wave_input>& device) {
+wave_error sim_wave_audio::open_input(const char* device_name, std::unique_ptr<wave_input>& device,
+                                      int answer_limit_ms) {
     asked_input_ = device_name != nullptr ? device_name : "";
     const int id = chosen(input_names, device_name);
     if (id < 0) return no_such_input;
     if (fail_open_input != 0) return fail_open_input;
     if (server_down()) return outage.code;
+    if (input_down()) return input_outage.code;
+    if (wave_error code = hang_open(answer_limit_ms)) return code;
     inputs.push_back(sim_input_opening{});
     inputs.back().device = id;
     inputs.back().opened_ms = owner_.now_ms();
@@ -217,6 +293,8 @@ std::string sim_wave_audio::error_text(wave_error code) {
                (code == no_such_output ? asked_output_ : asked_input_) +
                "\"; check the name against the list that --list-devices prints";
     }
+    if (code == not_answering) return "the simulated device did not answer";
+    if (code == not_playing) return "the simulated device did not play";
     return "simulated device error " + std::to_string(code);
 }
 

@@ -57,8 +57,10 @@ public:
     explicit sim_wave_audio(sim_platform& owner) : owner_(owner) {}
     std::vector<wave_device_entry> list_devices() override;
     wave_probe_result probe(const char* output_device, const char* input_device) override;
-    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device) override;
-    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device) override;
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device,
+                           int answer_limit_ms) override;
+    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device,
+                          int answer_limit_ms) override;
     std::string error_text(wave_error code) override;
 
     // The devices, numbered and named as WinMM numbers and names them, and
@@ -68,6 +70,11 @@ public:
     // An open of a name that matches no device fails with these.
     static constexpr wave_error no_such_output = 901;
     static constexpr wave_error no_such_input = 902;
+    // An open that did not answer within its limit, or that was refused
+    // while an earlier one is still out; a device that holds blocks without
+    // playing them.
+    static constexpr wave_error not_answering = 903;
+    static constexpr wave_error not_playing = 904;
     wave_probe_result probe_result{true, true};
     wave_error fail_open_output = 0;
     wave_error fail_open_input = 0;
@@ -83,6 +90,16 @@ public:
         int64_t until_ms = -1;
         wave_error code = 5;
     } outage;
+    // The same for the input device alone (a microphone unplugged and
+    // plugged in again).
+    outage_times input_outage;
+    // From from_ms to until_ms (-1: never) an open does not answer: it takes
+    // until until_ms, and one that gives up first stays out till then.
+    outage_times open_hangs;
+    // From from_ms to until_ms (-1: never) open devices take blocks and play
+    // none, as a device on a stopped server does; they tell so as a real
+    // one does, within the start or the stall limit.
+    outage_times frozen;
     int fail_write_number = 0;   // the n-th write of the run fails (1-based); 0: never
     wave_error fail_write_code = 0;
     bool record_samples = true;  // off for long runs: count frames only
@@ -103,6 +120,9 @@ public:
 
     bool server_down() const;
     bool lost(int64_t opened_ms) const;
+    bool input_down() const;
+    bool input_lost(int64_t opened_ms) const;
+    bool is_frozen() const;
 
 private:
     friend class sim_platform;
@@ -112,6 +132,9 @@ private:
     std::vector<struct sim_output_device*> playing_;
     std::string asked_output_;  // the names of the last openings
     std::string asked_input_;
+    int64_t open_out_until_ms_ = -1;  // an open that gave up is out till then
+    // Fails an open that hangs, taking the time it waits; 0 when it answers.
+    wave_error hang_open(int answer_limit_ms);
 };
 
 class sim_key_source final : public key_source {

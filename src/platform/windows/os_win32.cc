@@ -39,6 +39,14 @@ FILE* create_new_file(const char* path, int& error) {
     return file;
 }
 
+// Windows has no FIFOs that an open could wait on: a pipe by name opens at
+// once or fails.
+FILE* open_file_interruptibly(const char* path, const char* mode, const volatile std::sig_atomic_t&, int& error) {
+    FILE* file = fopen(path, mode);
+    if (file == nullptr) error = errno;
+    return file;
+}
+
 int sync_file(FILE* file) {
     if (fflush(file) != 0) return errno;
     // A console or a pipe has nothing to write to a disk.

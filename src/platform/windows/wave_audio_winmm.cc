@@ -37,6 +37,8 @@ DWORD flags_of(const WAVEHDR& header) {
 constexpr wave_error input_flag = 0x10000;
 // No device of the direction matches the name asked for.
 constexpr MMRESULT no_matching_device = 0x8000;
+// The device holds blocks and hands none back: WinMM itself never says so.
+constexpr MMRESULT device_not_playing = 0x8001;
 
 wave_error to_wave_error(MMRESULT result, bool input = false) {
     if (result == MMSYSERR_NOERROR) return 0;
@@ -101,8 +103,8 @@ public:
 
     ~winmm_output() override {
         waveOutReset(handle_);
-        for (WAVEHDR& header : headers_)
-            if (header.lpData != nullptr) waveOutUnprepareHeader(handle_, &header, sizeof header);
+        for (slot& s : slots_)
+            if (s.header.lpData != nullptr) waveOutUnprepareHeader(handle_, &s.header, sizeof s.header);
         waveOutClose(handle_);
     }
 
@@ -110,37 +112,77 @@ public:
     winmm_output& operator=(const winmm_output&) = delete;
 
     wave_error write(const pcm_block& block) override {
-        WAVEHDR* header = header_for(block.samples);
-        if (header == nullptr) {
-            header = header_for(nullptr);
-            if (header == nullptr) return to_wave_error(MMSYSERR_NOMEM);
-            *header = WAVEHDR{};
-            header->lpData = reinterpret_cast<LPSTR>(block.samples);
-            header->dwBufferLength = block.frames * block_align;
-            header->dwLoops = 1;
+        if (wave_error code = failure()) return code;
+        slot* s = slot_for(block.samples);
+        if (s == nullptr) {
+            s = slot_for(nullptr);
+            if (s == nullptr) return to_wave_error(MMSYSERR_NOMEM);
+            *s = slot{};
+            s->header.lpData = reinterpret_cast<LPSTR>(block.samples);
         }
+        s->header.dwBufferLength = block.frames * block_align;
+        s->header.dwLoops = 1;
         // Preparing a prepared header succeeds and changes nothing.
-        if (MMRESULT result = waveOutPrepareHeader(handle_, header, sizeof *header)) return to_wave_error(result);
-        return to_wave_error(waveOutWrite(handle_, header, sizeof *header));
+        if (MMRESULT result = waveOutPrepareHeader(handle_, &s->header, sizeof s->header)) return to_wave_error(result);
+        if (!any_queued()) started_ms_ = progress_ms_ = GetTickCount64();
+        const MMRESULT result = waveOutWrite(handle_, &s->header, sizeof s->header);
+        s->queued = result == MMSYSERR_NOERROR;
+        return to_wave_error(result);
     }
 
     bool is_done(const pcm_block& block) override {
-        const WAVEHDR* header = header_for(block.samples);
-        return header == nullptr || (flags_of(*header) & WHDR_DONE) != 0;
+        if (failure() != 0) return true;
+        const slot* s = slot_for(block.samples);
+        return s == nullptr || (flags_of(s->header) & WHDR_DONE) != 0;
     }
 
-    void reset() override { waveOutReset(handle_); }
+    void reset() override {
+        waveOutReset(handle_);
+        for (slot& s : slots_) s.queued = false;
+    }
+
+    // A driver that stops handing blocks back (its server gone, a device
+    // unplugged under it) says nothing; the stall is told as ALSA's is.
+    wave_error failure() override {
+        if (failed_ != 0) return failed_;
+        const ULONGLONG now = GetTickCount64();
+        for (slot& s : slots_) {
+            if (s.queued && (flags_of(s.header) & WHDR_DONE) != 0) {
+                s.queued = false;
+                progress_ms_ = now;
+            }
+        }
+        if (any_queued() && now - progress_ms_ > static_cast<ULONGLONG>(device_stall_limit_ms) &&
+            now - started_ms_ > static_cast<ULONGLONG>(device_start_limit_ms)) {
+            failed_ = to_wave_error(device_not_playing);
+        }
+        return failed_;
+    }
 
 private:
-    WAVEHDR* header_for(const int16_t* samples) {
-        for (WAVEHDR& header : headers_)
-            if (reinterpret_cast<const int16_t*>(header.lpData) == samples) return &header;
+    struct slot {
+        WAVEHDR header{};
+        bool queued = false;  // written and not yet seen done
+    };
+
+    slot* slot_for(const int16_t* samples) {
+        for (slot& s : slots_)
+            if (reinterpret_cast<const int16_t*>(s.header.lpData) == samples) return &s;
         return nullptr;
     }
 
+    bool any_queued() const {
+        for (const slot& s : slots_)
+            if (s.queued) return true;
+        return false;
+    }
+
     HWAVEOUT handle_;
-    // The caller plays from two blocks; a spare costs nothing.
-    std::array<WAVEHDR, 4> headers_{};
+    // The caller plays from a few blocks in rotation; spares cost nothing.
+    std::array<slot, 16> slots_{};
+    ULONGLONG started_ms_ = 0;
+    ULONGLONG progress_ms_ = 0;
+    wave_error failed_ = 0;
 };
 
 class winmm_input final : public wave_input {
@@ -159,6 +201,8 @@ public:
     wave_error start(const pcm_block& block) override {
         waveInReset(handle_);
         unprepare();
+        // Nothing to record into: no header of length 0 goes to the driver.
+        if (block.samples == nullptr || block.frames == 0) return 0;
         header_ = WAVEHDR{};
         header_.lpData = reinterpret_cast<LPSTR>(block.samples);
         header_.dwBufferLength = block.frames * block_align;
@@ -175,11 +219,13 @@ public:
 
     // waveInStop hands back the partly filled buffer with its byte count.
     uint32_t stop() override {
+        if (header_.lpData == nullptr) return 0;
         waveInStop(handle_);
         return static_cast<const volatile DWORD&>(header_.dwBytesRecorded) / block_align;
     }
 
     void reset() override { waveInReset(handle_); }
+    wave_error failure() override { return 0; }
 
 private:
     void unprepare() {
@@ -231,7 +277,8 @@ struct winmm_wave_audio final : wave_audio {
         return result;
     }
 
-    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device) override {
+    // WinMM opens at once or fails: the answer limit has nothing to cut.
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device, int) override {
         if (!choose(device_name, output_names(), output_)) return to_wave_error(no_matching_device);
         WAVEFORMATEX format = pcm_format(44100);
         HWAVEOUT handle = nullptr;
@@ -243,7 +290,7 @@ struct winmm_wave_audio final : wave_audio {
         return 0;
     }
 
-    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device) override {
+    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device, int) override {
         if (!choose(device_name, input_names(), input_)) return to_wave_error(no_matching_device, true);
         WAVEFORMATEX format = pcm_format(1000);
         HWAVEIN handle = nullptr;
@@ -262,6 +309,10 @@ struct winmm_wave_audio final : wave_audio {
         if (result == no_matching_device)
             return std::string("no ") + direction + " device matches \"" + device.asked +
                    "\"; check the name against the list that --list-devices prints";
+        if (result == device_not_playing)
+            return std::string("the ") + direction + " device did not play for " +
+                   std::to_string(device_stall_limit_ms / 1000) +
+                   " seconds; the sound server may be stopped or hung, or the device gone";
         char text[error_text_size] = "";
         const MMRESULT found = input ? waveInGetErrorTextA(result, text, error_text_size)
                                      : waveOutGetErrorTextA(result, text, error_text_size);

@@ -88,6 +88,10 @@ std::string alsa_failure_text(wave_error code, const std::string& output_name, c
         return device + " did not play within " + std::to_string(device_start_deadline.count() / 1000) +
                " seconds of starting; the sound server may be stopped or hung, or the sound device asleep";
     }
+    if (failure.alsa_code == -EALREADY) {
+        return device + " still does not answer: an earlier attempt to open it has not returned; the sound server "
+                        "may be stopped or hung";
+    }
     if (failure.alsa_code == -ETIMEDOUT) {
         return device + " did not answer within " + std::to_string(device_answer_deadline.count() / 1000) +
                " seconds " + doing(failure.step) + "; the sound server may be stopped or hung";

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,8 @@
 #include <vector>
 
 namespace {
+
+using pcm_worker_time::now_ns;
 
 constexpr unsigned input_rate = 1000;
 constexpr unsigned input_channels = 2;
@@ -29,8 +32,14 @@ constexpr alsa_pcm_shape input_shape{input_channels, input_rate, 2000000, 250000
 // the caller has freed.
 class input_worker final : public pcm_worker {
 public:
+    input_worker() : pcm_worker(alsa_direction::capture) {}
+
     std::atomic<uint32_t> recorded{0};
     std::atomic<wave_error> failure{0};
+    // While recording: when it started, and when input last came in.
+    std::atomic<bool> recording{false};
+    std::atomic<int64_t> started_ns{0};
+    std::atomic<int64_t> progress_ns{0};
 
     void opened() override {
         snd_pcm_uframes_t ring = 0;
@@ -53,6 +62,9 @@ public:
             return;
         }
         capturing = true;
+        started_ns.store(now_ns());
+        progress_ns.store(now_ns());
+        recording.store(true);
         result = 0;
     }
 
@@ -89,7 +101,11 @@ private:
             } else if (got == 0 || got == -EAGAIN) {
                 return;
             } else if (!recover(static_cast<int>(got))) {
-                // The device is gone: the recording ends with what it has.
+                // The device is gone (unplugged, its server away): the
+                // recording ends with what it has, and the loss is told.
+                wave_error expected = 0;
+                failure.compare_exchange_strong(
+                    expected, alsa_failure(alsa_direction::capture, alsa_step::record, static_cast<int>(got)));
                 halt();
             }
         }
@@ -101,6 +117,7 @@ private:
         std::memcpy(block.samples + std::size_t{done} * input_channels, staging.data(),
                     std::size_t{frames} * input_channels * sizeof(int16_t));
         recorded.store(done + frames);
+        progress_ns.store(now_ns());
         return true;
     }
 
@@ -114,6 +131,7 @@ private:
     void halt() {
         if (capturing || snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING) snd_pcm_drop(pcm);
         capturing = false;
+        recording.store(false);
     }
 
     pcm_block block;
@@ -155,13 +173,23 @@ public:
         if (worker_->given_up()) worker_->recorded.store(0);
     }
 
-    wave_error failure() override { return worker_->failure.load(); }
+    // A recording that gets no input for the stall limit (its server
+    // stopped answering) is lost as well: the thread may be stuck for good.
+    wave_error failure() override {
+        input_worker& w = *worker_;
+        if (w.failure.load() == 0 && w.recording.load()) {
+            const int64_t now = now_ns();
+            const bool starting = now - w.started_ns.load() < std::chrono::nanoseconds(device_start_deadline).count();
+            const bool stalled = now - w.progress_ns.load() > std::chrono::nanoseconds(device_stall_deadline).count();
+            if (stalled && !starting) give_up(alsa_step::record);
+        }
+        return w.failure.load();
+    }
 
 private:
-    void give_up() {
+    void give_up(alsa_step step = alsa_step::stop) {
         wave_error expected = 0;
-        worker_->failure.compare_exchange_strong(expected,
-                                                 alsa_failure(alsa_direction::capture, alsa_step::stop, -ETIMEDOUT));
+        worker_->failure.compare_exchange_strong(expected, alsa_failure(alsa_direction::capture, step, -ETIMEDOUT));
         worker_->give_up();
     }
 
@@ -170,9 +198,9 @@ private:
 
 }  // namespace
 
-wave_error open_alsa_input(const char* device_name, std::unique_ptr<wave_input>& device) {
+wave_error open_alsa_input(const char* device_name, std::unique_ptr<wave_input>& device, int answer_limit_ms) {
     auto worker = std::make_shared<input_worker>();
-    if (wave_error error = worker->open(device_name, alsa_direction::capture, input_shape)) return error;
+    if (wave_error error = worker->open(device_name, input_shape, answer_limit_ms)) return error;
     device = std::make_unique<alsa_input>(std::move(worker));
     return 0;
 }

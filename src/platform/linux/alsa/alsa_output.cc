@@ -27,12 +27,9 @@ constexpr std::size_t queue_slots = 8;
 // A block that has not played this long after it was due means the device
 // stopped answering; for a stream that has just started, the limit runs
 // from its start and is longer (device_start_deadline).
-constexpr auto stall_limit = device_answer_deadline;
+constexpr auto stall_limit = device_stall_deadline;
 
-int64_t now_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(pcm_worker::clock::now().time_since_epoch())
-        .count();
-}
+using pcm_worker_time::now_ns;
 
 struct queued_block {
     const int16_t* samples = nullptr;
@@ -48,6 +45,7 @@ struct queued_block {
 // hands it back once it has played (tail).
 class output_worker final : public pcm_worker {
 public:
+    output_worker() : pcm_worker(alsa_direction::playback) {}
     std::array<queued_block, queue_slots> slots;
     std::atomic<uint64_t> head{0};
     std::atomic<uint64_t> tail{0};
@@ -245,9 +243,9 @@ private:
 
 }  // namespace
 
-wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device) {
+wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device, int answer_limit_ms) {
     auto worker = std::make_shared<output_worker>();
-    if (wave_error error = worker->open(device_name, alsa_direction::playback, output_shape)) return error;
+    if (wave_error error = worker->open(device_name, output_shape, answer_limit_ms)) return error;
     device = std::make_unique<alsa_output>(std::move(worker));
     return 0;
 }

@@ -16,6 +16,7 @@ namespace {
 
 // A worker that only runs the calls it is given.
 struct call_worker final : pcm_worker {
+    using pcm_worker::pcm_worker;
     wait_plan service() override { return {}; }
 };
 
@@ -34,8 +35,8 @@ struct alsa_wave_audio final : wave_audio {
     // a device that does not answer in time is unsuitable.
     wave_probe_result probe(const char* output_device, const char* input_device) override {
         stderr_catcher catcher;
-        auto output = std::make_shared<call_worker>();
-        auto input = std::make_shared<call_worker>();
+        auto output = std::make_shared<call_worker>(alsa_direction::playback);
+        auto input = std::make_shared<call_worker>(alsa_direction::capture);
         auto output_ok = std::make_shared<std::atomic<bool>>(false);
         auto input_ok = std::make_shared<std::atomic<bool>>(false);
         const bool output_asked = output->launch();
@@ -57,17 +58,19 @@ struct alsa_wave_audio final : wave_audio {
         return result;
     }
 
-    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device) override {
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device,
+                           int answer_limit_ms) override {
         stderr_catcher catcher;
         after_failed_open();
         opened_output_ = output_name(device_name);
-        return noted(open_alsa_output(opened_output_.c_str(), device), catcher);
+        return noted(open_alsa_output(opened_output_.c_str(), device, answer_limit_ms), catcher);
     }
 
-    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device) override {
+    wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device,
+                          int answer_limit_ms) override {
         stderr_catcher catcher;
         opened_input_ = input_name(device_name);
-        return noted(open_alsa_input(opened_input_.c_str(), device), catcher);
+        return noted(open_alsa_input(opened_input_.c_str(), device, answer_limit_ms), catcher);
     }
 
     std::string error_text(wave_error code) override {
@@ -98,8 +101,9 @@ private:
     // thread left stuck in the library might still use the configuration.
     void after_failed_open() {
         if (!open_failed_) return;
+        if (pcm_worker::stuck(alsa_direction::playback) > 0 || pcm_worker::stuck(alsa_direction::capture) > 0) return;
         open_failed_ = false;
-        if (!pcm_worker::any_given_up()) reread_alsa_configuration();
+        reread_alsa_configuration();
     }
 
     alsa_device_names names_;

@@ -75,13 +75,13 @@ TEST(alsa_missing_device, probe_fails_and_opens_return_errors) {
     EXPECT_FALSE(probe.input_ok);
 
     std::unique_ptr<wave_output> output;
-    const wave_error output_error = audio->open_output(nullptr, output);
+    const wave_error output_error = audio->open_output(nullptr, output, device_answer_limit_ms);
     EXPECT_LT(output_error, 0);
     EXPECT_EQ(output, nullptr);
     EXPECT_FALSE(audio->error_text(output_error).empty());
 
     std::unique_ptr<wave_input> input;
-    EXPECT_LT(audio->open_input(nullptr, input), 0);
+    EXPECT_LT(audio->open_input(nullptr, input, device_answer_limit_ms), 0);
     EXPECT_EQ(input, nullptr);
 }
 
@@ -97,9 +97,9 @@ TEST(alsa_named_device, replaces_the_default_in_the_probe_and_the_opening) {
     EXPECT_TRUE(probe.output_ok);
     EXPECT_TRUE(probe.input_ok);
     std::unique_ptr<wave_output> output;
-    EXPECT_EQ(audio->open_output("null", output), 0);
+    EXPECT_EQ(audio->open_output("null", output, device_answer_limit_ms), 0);
     std::unique_ptr<wave_input> input;
-    EXPECT_EQ(audio->open_input("null", input), 0);
+    EXPECT_EQ(audio->open_input("null", input, device_answer_limit_ms), 0);
 }
 
 // The default is listed, and marked, also where no hint names it.
@@ -125,7 +125,7 @@ protected:
         path_ = temp_path("tonquel_alsa_output_");
         std::remove(path_.c_str());
         auto audio = audio_on("file:FILE=" + path_ + ",FORMAT=raw", "null");
-        ASSERT_EQ(audio->open_output(nullptr, output_), 0);
+        ASSERT_EQ(audio->open_output(nullptr, output_, device_answer_limit_ms), 0);
     }
     void TearDown() override {
         output_.reset();
@@ -190,7 +190,7 @@ TEST_F(alsa_output_to_file, reset_hands_back_every_block_and_writing_goes_on) {
 
 TEST(alsa_output, empty_block_is_accepted_and_done) {
     std::unique_ptr<wave_output> output;
-    ASSERT_EQ(audio_on("null", "null")->open_output(nullptr, output), 0);
+    ASSERT_EQ(audio_on("null", "null")->open_output(nullptr, output, device_answer_limit_ms), 0);
     int16_t sample = 0;
     const pcm_block empty{&sample, 0};
     EXPECT_EQ(output->write(empty), 0);
@@ -200,7 +200,7 @@ TEST(alsa_output, empty_block_is_accepted_and_done) {
 
 class alsa_input_from_null : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(audio_on("null", "null")->open_input(nullptr, input_), 0); }
+    void SetUp() override { ASSERT_EQ(audio_on("null", "null")->open_input(nullptr, input_, device_answer_limit_ms), 0); }
     std::unique_ptr<wave_input> input_;
 };
 

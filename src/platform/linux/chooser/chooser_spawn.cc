@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "platform/linux/interruptible_wait.h"
+#include "process/exit.h"
 
 extern char** environ;
 
@@ -80,9 +82,8 @@ program_run run_program(const std::string& path, const std::vector<std::string>&
 
     char chunk[4096];
     for (;;) {
-        // The read would go on after a signal; the poll returns.
-        pollfd waiting{read_end, POLLIN, 0};
-        if (poll(&waiting, 1, -1) < 0 && errno == EINTR) {
+        // The read would go on after a signal; the wait does not.
+        if (!wait_for_fd(read_end, POLLIN, pending_signal)) {
             close(read_end);
             return interrupted(child);
         }
@@ -100,10 +101,15 @@ program_run run_program(const std::string& path, const std::vector<std::string>&
     }
     close(read_end);
 
+    // A dialog may close its output and linger: waitpid would wait through
+    // Ctrl-C.
     int status = 0;
-    if (waitpid(child, &status, 0) < 0) {
-        if (errno == EINTR) return interrupted(child);
-        return run;
+    for (;;) {
+        const pid_t reaped = waitpid(child, &status, WNOHANG);
+        if (reaped == child) break;
+        if (reaped < 0 && errno != EINTR) return run;
+        if (pending_signal != 0) return interrupted(child);
+        sleep_one_slice();
     }
     if (WIFEXITED(status)) {
         run.status = program_run::outcome::exited;

@@ -1,6 +1,5 @@
 #include "platform/linux/chooser/chooser_terminal.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,8 @@
 
 #include "log/log.h"
 #include "platform/linux/chooser/chooser_dialog.h"
+#include "platform/linux/interruptible_wait.h"
+#include "process/exit.h"
 
 terminal_selection parse_terminal_selection(std::string_view line, std::size_t count) {
     terminal_selection selection;
@@ -64,8 +65,7 @@ namespace {
 // the wait, which a read would go on through.
 bool line_waiting(std::istream& input) {
     if (&input != &std::cin) return true;
-    pollfd waiting{STDIN_FILENO, POLLIN, 0};
-    return poll(&waiting, 1, -1) >= 0 || errno != EINTR;
+    return wait_for_fd(STDIN_FILENO, POLLIN, pending_signal);
 }
 
 }  // namespace

@@ -6,12 +6,16 @@
 #include <cerrno>
 #include <csignal>
 #include <sstream>
-#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "platform/linux/chooser/chooser_backend.h"
 #include "platform/linux/chooser/chooser_dialog.h"
 #include "platform/linux/chooser/chooser_spawn.h"
 #include "platform/linux/chooser/chooser_test_support.h"
+#include "process/exit.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -152,40 +156,34 @@ TEST(run_program, missing_or_killed_program_is_reported) {
     EXPECT_EQ(run_program("/bin/sh", {"sh", "-c", "kill -9 $$"}).status, program_run::outcome::killed);
 }
 
-volatile sig_atomic_t alarms = 0;
-void count_alarm(int) { alarms = alarms + 1; }
+// With the run's own handlers, which restart interrupted calls: Ctrl-C must
+// end the wait whether the dialog holds its output open or has closed it and
+// lingers.
+TEST(run_program, ctrl_c_kills_and_reaps_a_dialog_that_does_not_end) {
+    const char* lingerers[] = {"exec sleep 60", "exec sleep 60 >/dev/null"};
+    for (const char* lingers : lingerers) {
+        scratch_folder scratch;
+        ASSERT_FALSE(scratch.path.empty());
+        const std::string sleeper = scratch.write_program(
+            "sleeper", "#!/bin/sh\necho $$ > '" + scratch.path + "/pid'\n" + lingers + "\n");
+        install_signal_handlers();
+        std::thread interrupter([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            kill(getpid(), SIGINT);
+        });
+        const program_run run = run_program(sleeper, {"sleeper"});
+        interrupter.join();
+        remove_signal_handlers();
+        pending_signal = 0;
 
-TEST(run_program, an_interrupted_wait_kills_and_reaps_the_child) {
-    scratch_folder scratch;
-    ASSERT_FALSE(scratch.path.empty());
-    const std::string sleeper =
-        scratch.write_program("sleeper", "#!/bin/sh\necho $$ > '" + scratch.path + "/pid'\nexec sleep 60\n");
-
-    // No SA_RESTART: the signal must break the blocking read, as Ctrl-C does.
-    struct sigaction action {};
-    action.sa_handler = count_alarm;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
-    // The first alarm gives the child time to note its pid; repeat it, since
-    // one that lands before the read begins is lost.
-    itimerval alarm_timer{{0, 100000}, {1, 0}};
-    setitimer(ITIMER_REAL, &alarm_timer, nullptr);
-
-    const program_run run = run_program(sleeper, {"sleeper"});
-
-    itimerval off{};
-    setitimer(ITIMER_REAL, &off, nullptr);
-    sigaction(SIGALRM, &previous, nullptr);
-
-    EXPECT_EQ(run.status, program_run::outcome::interrupted);
-    EXPECT_GT(alarms, 0);
-    const std::string pid_text = scratch.read("pid");
-    ASSERT_FALSE(pid_text.empty());
-    const pid_t child = static_cast<pid_t>(std::stol(pid_text));
-    // Reaped, not a zombie: the pid no longer exists.
-    EXPECT_EQ(kill(child, 0), -1);
-    EXPECT_EQ(errno, ESRCH);
+        EXPECT_EQ(run.status, program_run::outcome::interrupted) << lingers;
+        const std::string pid_text = scratch.read("pid");
+        ASSERT_FALSE(pid_text.empty()) << lingers;
+        const pid_t child = static_cast<pid_t>(std::stol(pid_text));
+        // Reaped, not a zombie: the pid no longer exists.
+        EXPECT_EQ(kill(child, 0), -1) << lingers;
+        EXPECT_EQ(errno, ESRCH) << lingers;
+    }
 }
 
 }  // namespace
