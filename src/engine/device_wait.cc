@@ -102,10 +102,14 @@ void begin(const device_failure& failure) {
                                    .c_str());
         return;
     }
-    // It failed again before it was heard: the same wait goes on.
+    // The same wait goes on. Tries that fail are the wait itself, which
+    // the status line shows; a device that opened and failed again before
+    // it was heard is told.
+    const bool had_opened = wait.reopened_ms >= 0;
     wait.failure = failure;
     wait.last_try_ms = now;
     wait.reopened_ms = -1;
+    if (!had_opened) return;
     const int64_t left = settings.wait_for_device - waited_seconds();
     report_device(failure, (" (still waiting, " + std::to_string(left > 0 ? left : 0) + " s left)").c_str());
 }

@@ -170,3 +170,77 @@ TEST(device_wait_run, the_machine_is_kept_awake_only_while_tones_sound) {
 }
 
 }  // namespace
+
+namespace {
+
+// The wait keeps its word: it runs from the first failure, a device that
+// opens but plays nothing is not back, and a try that would outlast the wait
+// is cut short; a device that answers late within the wait plays the tone.
+TEST(device_wait_run, the_wait_ends_within_its_time_of_the_first_failure_and_only_sound_ends_it) {
+    struct case_ {
+        const char* name;
+        sim_wave_audio::outage_times frozen;
+        sim_wave_audio::outage_times open_hangs;
+        int64_t first_failure_ms;  // when the device is first seen to fail
+        int status;
+    } cases[] = {
+        {"opens, never plays", {t0, -1, 0}, {}, device_start_limit_ms, 1},
+        {"never answers an open", {}, {t0, -1, 0}, device_answer_limit_ms, 1},
+        {"answers an open late", {}, {t0, t0 + 8000, 0}, device_answer_limit_ms, 0},
+    };
+    for (const case_& c : cases) {
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.audio.frozen = c.frozen;
+        sim.audio.open_hangs = c.open_hangs;
+        const tq_test::run_output r = run(sim, {"--wait-for-device=10", "440,20"});
+        EXPECT_EQ(r.status, c.status) << c.name << r.err;
+        const int64_t after_failure = sim.now_ms() - t0 - c.first_failure_ms;
+        if (c.status == 1) {
+            EXPECT_GE(after_failure, 10000) << c.name;
+            EXPECT_LE(after_failure, 11000) << c.name;
+            EXPECT_EQ(r.err.find("answers again"), std::string::npos) << c.name << r.err;
+        } else {
+            EXPECT_GE(frames_played(sim, 0, sim.audio.outputs.size() - 1), 20 * frames_per_second) << c.name;
+            EXPECT_NE(r.err.find("answers again"), std::string::npos) << c.name << r.err;
+        }
+        EXPECT_EQ(sim.audio.open_output_devices, 0) << c.name;
+    }
+}
+
+// A microphone that goes away is told: without the wait the run ends with
+// status 1 and what it recorded; with it the tone plays on and the input is
+// opened again, its frames numbered on.
+TEST(device_wait_run, a_lost_input_is_told_and_waited_for_while_the_tone_plays_on) {
+    struct case_ {
+        std::vector<std::string> args;
+        int status;
+        size_t inputs;
+        size_t lines_at_least;
+        const char* told;
+    } cases[] = {
+        {{"-m", "mor.txt", "440,6"}, 1, 1, 1400, "tonquel: waveIn: simulated device error 7\n"},
+        {{"--wait-for-device=10", "-m", "mor.txt", "440,6"}, 0, 2, 4000,
+         "tonquel: waveIn: the sound device answers again, after 3 s without sound\n"},
+    };
+    for (const case_& c : cases) {
+        tq_test::temp_dir dir;
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.audio.input_outage = {t0 + 1500, t0 + 4000, 7};
+        const tq_test::run_output r = run(sim, c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
+        EXPECT_EQ(sim.audio.outputs.size(), 1u) << "the sound went on";
+        EXPECT_EQ(sim.audio.inputs.size(), c.inputs);
+        std::istringstream lines(tq_test::read_file("mor.txt"));
+        double frequency;
+        int number, left, right;
+        size_t count = 0;
+        while (lines >> frequency >> number >> left >> right) EXPECT_EQ(number, static_cast<int>(count++));
+        EXPECT_GE(count, c.lines_at_least);
+        EXPECT_EQ(sim.audio.open_input_devices, 0);
+    }
+}
+
+}  // namespace

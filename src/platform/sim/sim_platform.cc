@@ -47,6 +47,7 @@ struct sim_output_device final : wave_output {
         ++audio.writes;
         if (wave_error code = failure()) return code;
         if (audio.writes == audio.fail_write_number) return audio.fail_write_code;
+        if (block.samples == nullptr || block.frames == 0) return 0;  // nothing to play: done at once
         if (queue.empty()) {
             const int64_t now = audio.owner_.now_ms();
             if (started_ms < 0) started_ms = now;
@@ -206,16 +207,20 @@ bool sim_wave_audio::is_frozen() const {
 
 wave_error sim_wave_audio::hang_open(int answer_limit_ms) {
     const int64_t now = owner_.now_ms();
-    // An earlier try is still out: no second one.
-    if (open_out_until_ms_ > now) return not_answering;
-    if (!during(open_hangs, now)) return 0;
-    const int64_t answers_at = open_hangs.until_ms < 0 ? INT64_MAX : open_hangs.until_ms;
-    if (answers_at - now <= answer_limit_ms) {
-        owner_.advance(answers_at - now);
+    const bool hanging = during(open_hangs, now);
+    // While an earlier try is still out there is no second one.
+    if (try_out_ && hanging) return not_answering;
+    try_out_ = false;
+    if (!hanging) return 0;
+    const int64_t answers_in = open_hangs.until_ms < 0 ? INT64_MAX : open_hangs.until_ms - now;
+    // A pending interrupt leaves a call a quarter of a second.
+    const int64_t limit = pending_signal != 0 && answer_limit_ms > 250 ? 250 : answer_limit_ms;
+    if (answers_in <= limit) {
+        owner_.advance(answers_in);
         return 0;
     }
-    owner_.advance(answer_limit_ms);
-    open_out_until_ms_ = answers_at;
+    owner_.advance(limit);
+    try_out_ = true;
     return not_answering;
 }
 

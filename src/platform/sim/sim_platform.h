@@ -94,7 +94,8 @@ public:
     // plugged in again).
     outage_times input_outage;
     // From from_ms to until_ms (-1: never) an open does not answer: it takes
-    // until until_ms, and one that gives up first stays out till then.
+    // until until_ms, and one that gives up first stays out till then, so
+    // that later ones fail at once.
     outage_times open_hangs;
     // From from_ms to until_ms (-1: never) open devices take blocks and play
     // none, as a device on a stopped server does; they tell so as a real
@@ -132,7 +133,7 @@ private:
     std::vector<struct sim_output_device*> playing_;
     std::string asked_output_;  // the names of the last openings
     std::string asked_input_;
-    int64_t open_out_until_ms_ = -1;  // an open that gave up is out till then
+    bool try_out_ = false;  // an open gave up and is still out
     // Fails an open that hangs, taking the time it waits; 0 when it answers.
     wave_error hang_open(int answer_limit_ms);
 };

@@ -116,9 +116,10 @@ private:
         if (index == written) return -1;
         snd_pcm_sframes_t delay = 0;
         uint64_t played = position;
-        // Without a delay (an underrun, a device that keeps none) the ring
-        // has played out.
-        if (snd_pcm_delay(pcm, &delay) == 0 && delay > 0)
+        // Without a delay (a device that keeps none) the ring has played out;
+        // so it has after an underrun, where the pulse plugin still reports
+        // the delay it had last.
+        if (snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && snd_pcm_delay(pcm, &delay) == 0 && delay > 0)
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
         if (played < played_floor) played = played_floor;
         while (index != written && slots[index % queue_slots].end <= played) {
@@ -193,24 +194,11 @@ public:
 
     bool is_done(const pcm_block& block) override {
         output_worker& w = *worker_;
-        if (w.failure.load() != 0) return true;
-        bool done = true;
+        if (failure() != 0) return true;
         for (const queued_block& slot : w.slots) {
-            if (slot.samples == block.samples && !slot.done.load(std::memory_order_acquire)) done = false;
+            if (slot.samples == block.samples && !slot.done.load(std::memory_order_acquire)) return false;
         }
-        const int64_t now = now_ns();
-        const int64_t stalled = now - w.progress_ns.load() - std::chrono::nanoseconds(stall_limit).count();
-        const int64_t starting = now - w.started_ns.load() - std::chrono::nanoseconds(device_start_deadline).count();
-        if (!done && stalled > 0 && starting > 0) {
-            // Nothing has moved for the whole limit: the device is not
-            // answering, and any further call would hang with it. A sound
-            // server's own buffer takes the first seconds and its clock
-            // makes blocks seem played, so a sink that has not started
-            // shows only here.
-            give_up(alsa_step::play, stalled_since_start() ? -ETIME : -ETIMEDOUT);
-            return true;
-        }
-        return done;
+        return true;
     }
 
     void reset() override {
@@ -220,10 +208,27 @@ public:
         }
     }
 
-    wave_error failure() override { return w().failure.load(); }
+    wave_error failure() override {
+        check_stall();
+        return w().failure.load();
+    }
 
 private:
     output_worker& w() { return *worker_; }
+
+    // Blocks queued and nothing moved for the whole limit: the device is
+    // not answering, and any further call would hang with it. A sound
+    // server's own buffer takes the first seconds and its clock makes blocks
+    // seem played, so a sink that has not started shows only here.
+    void check_stall() {
+        output_worker& worker = w();
+        if (worker.failure.load() != 0 || worker.tail.load(std::memory_order_acquire) == worker.head.load()) return;
+        const int64_t now = now_ns();
+        const int64_t stalled = now - worker.progress_ns.load() - std::chrono::nanoseconds(stall_limit).count();
+        const int64_t starting =
+            now - worker.started_ns.load() - std::chrono::nanoseconds(device_start_deadline).count();
+        if (stalled > 0 && starting > 0) give_up(alsa_step::play, stalled_since_start() ? -ETIME : -ETIMEDOUT);
+    }
 
     void give_up(alsa_step step, int code = -ETIMEDOUT) {
         wave_error expected = 0;

@@ -1,11 +1,14 @@
 // The ALSA back end against ALSA's own null and file plugins, which need no
 // sound server: they check what reaches the device and the block hand-back,
-// never timing. Real playback is covered by tests/system/audio_*.sh.
+// never timing. Real playback is covered by tests/system/audio_*.sh; the
+// contract with the engine by the harness below, through the private server
+// of tests/system/audio_wave_contract.sh.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +20,14 @@
 #include <vector>
 
 #include "platform/linux/alsa/alsa_device_names.h"
+#include "platform/linux/alsa/wave_audio_alsa.h"
+#include "platform/linux/alsa/pcm_worker.h"
+#include "platform/wave_audio_contract_test_support.h"
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 
 namespace {
 
@@ -66,23 +77,6 @@ TEST(alsa_error_text, names_alsa_and_system_codes) {
     EXPECT_EQ(audio->error_text(-ENODEV), std::strerror(ENODEV));
     EXPECT_FALSE(audio->error_text(0).empty());
     EXPECT_NE(audio->error_text(12345).find("12345"), std::string::npos);
-}
-
-TEST(alsa_missing_device, probe_fails_and_opens_return_errors) {
-    auto audio = audio_on("tonquel_no_such_pcm", "tonquel_no_such_pcm");
-    const wave_probe_result probe = audio->probe(nullptr, nullptr);
-    EXPECT_FALSE(probe.output_ok);
-    EXPECT_FALSE(probe.input_ok);
-
-    std::unique_ptr<wave_output> output;
-    const wave_error output_error = audio->open_output(nullptr, output, device_answer_limit_ms);
-    EXPECT_LT(output_error, 0);
-    EXPECT_EQ(output, nullptr);
-    EXPECT_FALSE(audio->error_text(output_error).empty());
-
-    std::unique_ptr<wave_input> input;
-    EXPECT_LT(audio->open_input(nullptr, input, device_answer_limit_ms), 0);
-    EXPECT_EQ(input, nullptr);
 }
 
 TEST(alsa_probe, null_device_takes_both_formats) {
@@ -171,53 +165,11 @@ TEST_F(alsa_output_to_file, blocks_play_whole_in_order_and_come_back_done) {
     EXPECT_EQ(std::memcmp(played.data(), stream.data(), played.size()), 0);
 }
 
-TEST_F(alsa_output_to_file, reset_hands_back_every_block_and_writing_goes_on) {
-    std::vector<int16_t> a = marked_block(1, second_of_frames);
-    std::vector<int16_t> b = marked_block(2, second_of_frames);
-    const pcm_block block_a{a.data(), second_of_frames};
-    const pcm_block block_b{b.data(), second_of_frames};
-    ASSERT_EQ(output_->write(block_a), 0);
-    ASSERT_EQ(output_->write(block_b), 0);
-    output_->reset();
-    EXPECT_TRUE(output_->is_done(block_a));
-    EXPECT_TRUE(output_->is_done(block_b));
-
-    ASSERT_EQ(output_->write(block_a), 0);
-    EXPECT_TRUE(eventually([&] { return output_->is_done(block_a); }));
-    output_->reset();
-    output_->reset();  // a second reset is harmless
-}
-
-TEST(alsa_output, empty_block_is_accepted_and_done) {
-    std::unique_ptr<wave_output> output;
-    ASSERT_EQ(audio_on("null", "null")->open_output(nullptr, output, device_answer_limit_ms), 0);
-    int16_t sample = 0;
-    const pcm_block empty{&sample, 0};
-    EXPECT_EQ(output->write(empty), 0);
-    EXPECT_TRUE(output->is_done(empty));
-    EXPECT_EQ(output->write(pcm_block{}), 0);
-}
-
 class alsa_input_from_null : public testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(audio_on("null", "null")->open_input(nullptr, input_, device_answer_limit_ms), 0); }
     std::unique_ptr<wave_input> input_;
 };
-
-TEST_F(alsa_input_from_null, records_until_the_block_is_full_and_no_further) {
-    constexpr uint32_t frames = 300;
-    constexpr int16_t untouched = 0x5a5a;
-    // A guard stretch behind the block shows any write past its end. (The
-    // null device leaves the block's own samples as they were.)
-    std::vector<int16_t> buffer(std::size_t{frames + 100} * 2, untouched);
-    ASSERT_EQ(input_->start(pcm_block{buffer.data(), frames}), 0);
-    std::this_thread::sleep_for(1s);  // null capture runs at least in real time
-    EXPECT_EQ(input_->stop(), frames);
-    for (std::size_t i = frames * 2; i < buffer.size(); ++i) {
-        ASSERT_EQ(buffer[i], untouched) << "sample " << i << " written past the block";
-    }
-    EXPECT_EQ(input_->stop(), frames) << "a second stop keeps the count";
-}
 
 TEST_F(alsa_input_from_null, reset_forgets_the_block_and_start_works_again) {
     std::vector<int16_t> buffer(2 * 200, 1);
@@ -230,9 +182,84 @@ TEST_F(alsa_input_from_null, reset_forgets_the_block_and_start_works_again) {
     EXPECT_EQ(input_->stop(), 200u);
 }
 
-TEST_F(alsa_input_from_null, empty_block_records_nothing) {
-    EXPECT_EQ(input_->start(pcm_block{}), 0);
-    EXPECT_EQ(input_->stop(), 0u);
-}
+// ALSA's default device through the server that audio_wave_contract.sh
+// started (TONQUEL_CONTRACT_SERVER_PID), and its "frozen" device: ALSA's
+// file plugin writing into a FIFO (TONQUEL_CONTRACT_FIFO), as the test HOME's
+// ~/.asoundrc defines it. With no reader its open hangs; with a reader that
+// never reads it takes blocks and plays none.
+class alsa_harness final : public wave_audio_harness {
+public:
+    alsa_harness(pid_t server, std::string fifo) : server_(server), fifo_(std::move(fifo)) {}
+    ~alsa_harness() override {
+        thaw();
+        // Workers left stuck by the faults come back and close their PCMs
+        // once the FIFO drains; the next test starts without them.
+        const auto until = std::chrono::steady_clock::now() + patience;
+        while (pcm_worker::stuck(alsa_direction::playback) > 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(20ms);
+        draining_ = false;
+        if (drainer_.joinable()) drainer_.join();
+        if (holder_ >= 0) close(holder_);
+    }
+
+    wave_audio& audio() override { return *service_; }
+    void pass(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    int64_t now_ms() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    bool kill_server() override { return kill(server_, SIGKILL) == 0; }
+    const char* frozen_output() override { return "frozen"; }
+    bool freeze_opens() override { return !draining_ && holder_ < 0; }
+    bool freeze_playing() override {
+        holder_ = open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        return holder_ >= 0;
+    }
+    void thaw() override {
+        if (draining_.exchange(true)) return;
+        drainer_ = std::thread([this] {
+            // Read and written: the FIFO never reaches its end while writers
+            // come and go.
+            const int fd = open(fifo_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+            char chunk[65536];
+            while (fd >= 0 && draining_) {
+                pollfd ready{fd, POLLIN, 0};
+                if (poll(&ready, 1, 20) > 0) [[maybe_unused]] ssize_t got = read(fd, chunk, sizeof chunk);
+            }
+            if (fd >= 0) close(fd);
+        });
+    }
+    int threads() override {
+        std::ifstream status("/proc/self/status");
+        std::string key;
+        while (status >> key) {
+            if (key == "Threads:") {
+                int count = -1;
+                status >> count;
+                return count;
+            }
+        }
+        return -1;
+    }
+
+private:
+    std::unique_ptr<wave_audio> service_ = make_alsa_wave_audio();
+    pid_t server_;
+    std::string fifo_;
+    int holder_ = -1;
+    std::atomic<bool> draining_{false};
+    std::thread drainer_;
+};
+
+const register_wave_audio_harness alsa_through_a_server{
+    {"alsa", [](std::string& why_not) -> std::unique_ptr<wave_audio_harness> {
+         const char* server = std::getenv("TONQUEL_CONTRACT_SERVER_PID");
+         const char* fifo = std::getenv("TONQUEL_CONTRACT_FIFO");
+         if (server == nullptr || fifo == nullptr) {
+             why_not = "no sound server to try ALSA through (tests/system/audio_wave_contract.sh starts one)";
+             return nullptr;
+         }
+         return std::make_unique<alsa_harness>(static_cast<pid_t>(std::atol(server)), fifo);
+     }}};
 
 }  // namespace

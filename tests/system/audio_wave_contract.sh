@@ -1,0 +1,16 @@
+# The contract between the engine and a wave-audio back end
+# (src/platform/wave_audio_contract_test.cc) against ALSA through a private
+# sound server: its default devices, the server killed, and a frozen device,
+# ALSA's file plugin writing into a FIFO that nobody reads. The simulated
+# back end meets the same suite among the unit tests.
+source "$(dirname "$0")/lib/audio_check.sh"
+audio_setup
+tests=${TONQUEL_BUILD_DIR:?}/tests/unit_tests
+[ -x "$tests" ] || { echo "no unit test program at $tests" >&2; exit 1; }
+mkfifo "$HOME/frozen.fifo"
+cat >>"$HOME/.asoundrc" <<CONF
+pcm.frozen { type file; slave.pcm "null"; file "$HOME/frozen.fifo"; format "raw" }
+CONF
+TONQUEL_CONTRACT_SERVER_PID=$PULSE_PID TONQUEL_CONTRACT_FIFO=$HOME/frozen.fifo \
+    "$tests" --gtest_filter='*wave_audio_contract*/alsa' --gtest_brief=1 || fail "the ALSA back end breaks the contract"
+exit $AUDIO_FAILED
