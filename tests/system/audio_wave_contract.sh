@@ -2,7 +2,8 @@
 # (src/platform/wave_audio_contract_test.cc) against ALSA through a private
 # sound server: its default devices, the server killed, and a frozen device,
 # ALSA's file plugin writing into a FIFO that nobody reads. The simulated
-# back end meets the same suite among the unit tests.
+# back end meets the same suite among the unit tests. Then, with the server
+# gone, the program itself: the first tone ends the run with status 1.
 source "$(dirname "$0")/lib/audio_check.sh"
 audio_setup
 tests=${TONQUEL_BUILD_DIR:?}/tests/unit_tests
@@ -13,4 +14,10 @@ pcm.frozen { type file; slave.pcm "null"; file "$HOME/frozen.fifo"; format "raw"
 CONF
 TONQUEL_CONTRACT_SERVER_PID=$PULSE_PID TONQUEL_CONTRACT_FIFO=$HOME/frozen.fifo \
     "$tests" --gtest_filter='*wave_audio_contract*/alsa' --gtest_brief=1 || fail "the ALSA back end breaks the contract"
+
+timeout 20 "$TONQUEL_BIN" 440,1 </dev/null >/dev/null 2>"$AUDIO_WORK/no_server"
+status=$?
+cat "$AUDIO_WORK/no_server"
+[ $status -eq 1 ] || fail "exit status $status without a server, expected 1"
+tail -1 "$AUDIO_WORK/no_server" | grep -q '^tonquel: waveOut: .' || fail "no waveOut error message without a server"
 exit $AUDIO_FAILED

@@ -114,12 +114,16 @@ private:
     int hand_back_played() {
         uint64_t index = tail.load(std::memory_order_relaxed);
         if (index == written) return -1;
+        snd_pcm_sframes_t room = 0;
         snd_pcm_sframes_t delay = 0;
         uint64_t played = position;
-        // Without a delay (a device that keeps none) the ring has played out;
-        // so it has after an underrun, where the pulse plugin still reports
-        // the delay it had last.
-        if (snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && snd_pcm_delay(pcm, &delay) == 0 && delay > 0)
+        // Asked together with the room, which brings the device's position
+        // up to date first: PipeWire's plugin leaves the delay where it was
+        // otherwise. Without a delay (a device that keeps none) the ring has
+        // played out; so it has after an underrun, where the pulse plugin
+        // still reports the delay it had last.
+        const int asked = snd_pcm_avail_delay(pcm, &room, &delay);
+        if (asked == 0 && snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && delay > 0)
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
         if (played < played_floor) played = played_floor;
         while (index != written && slots[index % queue_slots].end <= played) {
