@@ -123,7 +123,7 @@ private:
         // played out; so it has after an underrun, where the pulse plugin
         // still reports the delay it had last.
         const int asked = snd_pcm_avail_delay(pcm, &room, &delay);
-        if (asked == 0 && snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && delay > 0)
+        if (asked == 0 && snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && delay > 0 && !delay_stands_still(delay))
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
         if (played < played_floor) played = played_floor;
         while (index != written && slots[index % queue_slots].end <= played) {
@@ -134,6 +134,22 @@ private:
         if (index == written) return -1;
         const uint64_t frames_left = slots[index % queue_slots].end - played;
         return static_cast<int>(frames_left * 1000 / output_rate) + 2;
+    }
+
+    // Once a stream has run dry, the pulse plugin may go on reporting its
+    // last few milliseconds of delay for ever: a small delay that stands
+    // still for longer than a poll step has played out. A large one that
+    // stands still is a device that stopped, which the stall tells.
+    bool delay_stands_still(snd_pcm_sframes_t delay) {
+        constexpr snd_pcm_sframes_t small_delay = output_rate / 10;
+        constexpr int64_t still_for_ns = 100'000'000;
+        const int64_t now = now_ns();
+        if (delay != last_delay) {
+            last_delay = delay;
+            last_delay_since_ns = now;
+            return false;
+        }
+        return delay <= small_delay && now - last_delay_since_ns >= still_for_ns;
     }
 
     // Underruns (the caller paused) and suspends are part of normal life:
@@ -165,6 +181,8 @@ private:
     uint64_t written = 0;       // next slot to move into the ring
     uint64_t position = 0;      // frames moved into the ring since the last reset
     uint64_t played_floor = 0;  // frames known to have played out
+    snd_pcm_sframes_t last_delay = -1;  // and since when the device has said so
+    int64_t last_delay_since_ns = 0;
 };
 
 class alsa_output final : public wave_output {
