@@ -60,6 +60,8 @@ struct tone_player {
     // The tone's seconds known to have sounded: up to the last block the
     // device played.
     int64_t heard_seconds = 0;
+    bool paused_since_refill = false;
+    bool told_ran_dry = false;
 
     // False when the device failed.
     bool render_and_queue(const pcm_block& block) {
@@ -103,7 +105,10 @@ struct tone_player {
         flush_records();
         current_platform->clock.sleep_ms(poll_step_ms);
         check_interrupt();
-        if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
+        const int key = poll_key();
+        // A pause lets the device run out of sound on purpose.
+        if (key == 'p') paused_since_refill = true;
+        if (dispatch_key(key, frequency, start_second) == key_effect::tone_ends) return false;
         if (time_is_over()) return false;
         device_failure failure;
         if (devices_failed(failure) && !input_failed_on_its_own(failure)) {
@@ -139,9 +144,26 @@ struct tone_player {
         // one playing and one queued.
         if (!render_and_queue(a) || !render_and_queue(b)) return;
         sync_records();
+        paused_since_refill = false;
         while (wait_until_done(a)) {
-            if (!render_and_queue(a) || !wait_until_done(b) || !render_and_queue(b)) return;
+            tell_if_ran_dry(b);
+            if (!render_and_queue(a) || !wait_until_done(b)) return;
+            tell_if_ran_dry(a);
+            if (!render_and_queue(b)) return;
         }
+    }
+
+    // Both blocks back at a refill, with no pause between: the device had
+    // nothing left to play, and the tone has a gap. Said once a tone, so that
+    // a record of the run shows it; the run goes on.
+    void tell_if_ran_dry(const pcm_block& other) {
+        const bool dry = !paused_since_refill && wave_out->is_done(other) && wave_out->failure() == 0;
+        paused_since_refill = false;
+        if (!dry || told_ran_dry) return;
+        told_ran_dry = true;
+        log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
+                "device in time\n",
+                program_name, clock_text(current_platform->clock.now_seconds() - start_second).c_str());
     }
 
     // The devices are closed, and tried again about once a second while the

@@ -263,3 +263,27 @@ TEST(playback_run, one_hour_tone_runs_to_its_end) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run held up past the second block's end lets the device run dry: the
+// record says so, once a tone, and the run plays on; a pause does not count.
+TEST(playback_run, a_device_left_without_sound_is_told_once_a_tone) {
+    struct case_ {
+        std::vector<sim_key> keys;
+        bool told;
+    } cases[] = {{{}, true}, {{{sim_platform::start_ms + 1500, 'p'}, {sim_platform::start_ms + 4500, 'x'}}, false}};
+    for (const case_& c : cases) {
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.keys.script = c.keys;
+        sim.hold_up = {sim_platform::start_ms + 1500, 2500};
+        const run_result r = run(sim, {"440,6"});
+        EXPECT_EQ(r.status, 0);
+        const std::string told = "tonquel: waveOut: the sound ran out 0:04 into the tone: the machine was too busy to "
+                                 "feed the sound device in time\n";
+        EXPECT_EQ(r.err, c.told ? told : "") << r.err;
+    }
+}
+
+}  // namespace

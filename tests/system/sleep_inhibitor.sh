@@ -1,7 +1,9 @@
 # While tones sound, tonquel holds a logind inhibitor lock against sleep and
 # idling into sleep, and gives it back when the run ends; --allow-sleep takes
-# none; with no system bus the run plays on and says nothing of it. logind
-# is python3-dbusmock's on a private bus.
+# none; with no system bus the run plays on and says nothing of it; a bus
+# that takes the connection and never answers costs the run 2 s once, not at
+# every tone, and Ctrl-C ends the run at once meanwhile. logind is
+# python3-dbusmock's on a private bus.
 source "$(dirname "$0")/lib/audio_check.sh"
 if [ ! -x /usr/bin/python3 ] || ! /usr/bin/python3 -c 'import dbusmock' 2>/dev/null || ! command -v dbus-daemon >/dev/null; then
     echo "SKIP: python3-dbusmock or dbus-daemon is missing" >&2
@@ -53,5 +55,33 @@ DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent "$TONQUEL_BIN" 440,1 </dev/null >
 status=$?
 [ $status -eq 0 ] || fail "exit status $status without a system bus"
 [ ! -s "$AUDIO_WORK/no_bus" ] || fail "something said without a system bus: $(cat "$AUDIO_WORK/no_bus")"
+
+# a bus that never answers
+mute_bus=$AUDIO_WORK/mute_bus
+/usr/bin/python3 -c "
+import socket, sys, time
+listener = socket.socket(socket.AF_UNIX)
+listener.bind(sys.argv[1])
+listener.listen(16)
+held = []
+while True:
+    held.append(listener.accept()[0])
+" "$mute_bus" &
+mute_pid=$!
+trap 'kill $mute_pid $mock_pid $bus_pid 2>/dev/null; audio_cleanup' EXIT
+until [ -S "$mute_bus" ]; do sleep 0.05; done
+started=$(date +%s.%N)
+DBUS_SYSTEM_BUS_ADDRESS=unix:path=$mute_bus "$TONQUEL_BIN" 440,1 440,1 440,1 </dev/null >/dev/null 2>"$AUDIO_WORK/mute"
+status=$?
+took=$(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')
+[ $status -eq 0 ] || fail "exit status $status with a bus that never answers: $(cat "$AUDIO_WORK/mute")"
+# Three 1-s tones of 1 to 2 s each, and the bus's 2 s once.
+expect_range "seconds for three 1-s tones with a mute bus" "$took" 3 8.5
+DBUS_SYSTEM_BUS_ADDRESS=unix:path=$mute_bus "$TONQUEL_BIN" 440,5 </dev/null >/dev/null 2>&1 &
+player=$!
+sleep 0.5
+kill -INT "$player"
+expect_exit "$player" 1 "Ctrl-C while the bus does not answer"
+[ $status -eq 0 ] || fail "exit status $status after Ctrl-C while the bus does not answer"
 [ $AUDIO_FAILED -eq 0 ] && echo "ok: the inhibitor is held while tones sound and only then"
 exit $AUDIO_FAILED

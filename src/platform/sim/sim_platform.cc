@@ -172,6 +172,11 @@ int64_t sim_clock::monotonic_ms() {
 }
 
 void sim_clock::sleep_ms(int ms) {
+    sim_platform::hold_up_times& hold_up = owner_.hold_up;
+    if (hold_up.at_ms >= 0 && owner_.now_ms() + ms >= hold_up.at_ms) {
+        ms += hold_up.ms;
+        hold_up.at_ms = -1;
+    }
     owner_.total_sleep_ms += ms;
     owner_.advance(ms);
 }

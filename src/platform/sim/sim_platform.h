@@ -263,6 +263,13 @@ public:
     // The signal arrives once virtual time reaches at_ms.
     void raise_signal_at(int64_t at_ms, int signal_number) { signals_.push_back({at_ms, signal_number}); }
 
+    // The process is held up once, as a busy machine holds it: the sleep
+    // that reaches at_ms takes ms more.
+    struct hold_up_times {
+        int64_t at_ms = -1;
+        int ms = 0;
+    } hold_up;
+
     sim_clock clock{*this};
     sim_wave_audio audio{*this};
     sim_key_source keys{*this};
