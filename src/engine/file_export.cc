@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/playback.h"
 #include "engine/render.h"
 #include "engine/status_line.h"
 #include "log/log.h"
@@ -16,6 +15,7 @@
 #include "process/release.h"
 #include "process/settings.h"
 #include "process/state.h"
+#include "schedule/entry_parts.h"
 #include "schedule/fdt.h"
 
 std::unique_ptr<sound_file> export_file;

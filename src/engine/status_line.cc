@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/playback.h"
 #include "log/terminal_lines.h"
 #include "process/release.h"
+#include "schedule/entry_parts.h"
 #include "schedule/fdt.h"
 
 namespace {
