@@ -9,6 +9,7 @@
 #include "process/release.h"
 #include "schedule/entry_parts.h"
 #include "schedule/fdt.h"
+#include "schedule/schedule_summary.h"
 
 namespace {
 
@@ -49,60 +50,6 @@ std::string fitted(const std::vector<line_part>& parts, int width) {
         if (line.size() <= room) return line;
     }
     return joined(parts, 0).substr(0, room);
-}
-
-// Where the playing entry stands in the schedule. Kept up to date step by
-// step as the play loop advances and the keys insert after the playing
-// entry, so that a long schedule is not walked at every update.
-struct schedule_summary {
-    bool valid = false;
-    uint32_t pos = 0;            // the fdt_pos it describes
-    uint32_t entries = 0;        // the num_fdt it describes
-    uint32_t tones_through = 0;  // tone entries up to pos, pos included
-    uint32_t tones = 0;          // tone entries in the whole table
-    int64_t seconds_after = 0;   // sound of the tone entries after pos
-};
-
-bool is_tone(uint32_t index) {
-    return fdt[index].text == nullptr;
-}
-
-void recount(schedule_summary& s) {
-    s = schedule_summary{true, fdt_pos, num_fdt, 0, 0, 0};
-    for (uint32_t i = 0; i < num_fdt; ++i) {
-        if (!is_tone(i)) continue;
-        ++s.tones;
-        if (s.pos != before_first_entry && i <= s.pos)
-            ++s.tones_through;
-        else
-            s.seconds_after += entry_sound_seconds(fdt[i].duration);
-    }
-}
-
-void follow_schedule(schedule_summary& s) {
-    const uint32_t pos = fdt_pos;
-    const bool moved = pos != s.pos;
-    const bool grown = num_fdt != s.entries;
-    if (!s.valid || pos == before_first_entry || s.pos == before_first_entry || pos < s.pos ||
-        num_fdt < s.entries || (moved && grown) || pos >= num_fdt) {
-        recount(s);
-        return;
-    }
-    if (grown) {
-        // The keys insert right after the playing entry.
-        for (uint32_t i = pos + 1; i <= pos + (num_fdt - s.entries); ++i) {
-            if (!is_tone(i)) continue;
-            ++s.tones;
-            s.seconds_after += entry_sound_seconds(fdt[i].duration);
-        }
-        s.entries = num_fdt;
-    }
-    while (s.pos < pos) {
-        ++s.pos;
-        if (!is_tone(s.pos)) continue;
-        ++s.tones_through;
-        s.seconds_after -= entry_sound_seconds(fdt[s.pos].duration);
-    }
 }
 
 struct playing_entry {
