@@ -41,15 +41,19 @@ bool open_input_device(device_failure& failure, int answer_limit_ms) {
     return true;
 }
 
-bool open_devices(device_failure& failure, int answer_limit_ms) {
-    if (!wave_out) {
-        if (wave_error code = current_platform->audio.open_output(settings.output_device, wave_out, answer_limit_ms)) {
-            wave_out.reset();
-            failure = {false, code};
-            return false;
-        }
+bool open_output_device(device_failure& failure, int answer_limit_ms, int queue_ms) {
+    if (wave_out) return true;
+    if (wave_error code =
+            current_platform->audio.open_output(settings.output_device, wave_out, answer_limit_ms, queue_ms)) {
+        wave_out.reset();
+        failure = {false, code};
+        return false;
     }
-    return open_input_device(failure, answer_limit_ms);
+    return true;
+}
+
+bool open_devices(device_failure& failure, int answer_limit_ms) {
+    return open_output_device(failure, answer_limit_ms, long_queue_ms) && open_input_device(failure, answer_limit_ms);
 }
 
 void close_devices() {

@@ -19,6 +19,8 @@ struct device_failure {
 bool open_devices(device_failure& failure, int answer_limit_ms);
 // Opens the input device alone, if it is not open.
 bool open_input_device(device_failure& failure, int answer_limit_ms);
+// Opens the output device alone, for a caller that keeps queue_ms queued.
+bool open_output_device(device_failure& failure, int answer_limit_ms, int queue_ms);
 // Closes both, keeping what the input recorded so far.
 void close_devices();
 // A failure that an open device met on its own.

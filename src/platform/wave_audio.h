@@ -32,9 +32,10 @@
 // answering.
 //
 // Input. start() records into one block until it is full; stop() gives the
-// frames recorded so far. A device that is lost while it records (unplugged,
-// its server gone) reports it through failure(), once the loss shows; what it
-// recorded before stays counted.
+// frames recorded so far. start_ring() records on and on, round a block, and
+// recorded() counts the frames since. A device that is lost while it records
+// (unplugged, its server gone) reports it through failure(), once the loss
+// shows; what it recorded before stays counted.
 
 // Two 16-bit samples, left first.
 inline constexpr uint32_t bytes_per_frame = 4;
@@ -42,6 +43,10 @@ inline constexpr uint32_t bytes_per_frame = 4;
 // How long an open may take by default before the device counts as not
 // answering; a caller that waits for devices may ask for less.
 inline constexpr int device_answer_limit_ms = 3000;
+// How much sound a caller keeps queued on an output: two one-second blocks,
+// or a short queue of small ones for quick keys. The back end sizes its own
+// buffering by it.
+inline constexpr int long_queue_ms = 2000;
 // How long a device may hold blocks without playing any: from the first
 // block of a stream (a sink waking up takes seconds), and from the last block
 // that played.
@@ -83,6 +88,12 @@ struct wave_input {
     virtual uint32_t stop() = 0;
     // Stops at once and forgets the block.
     virtual void reset() = 0;
+    // Records on and on into the block, from its start again once it is
+    // full, until stop() or reset(): frame n since the start is at n modulo
+    // its frames.
+    virtual wave_error start_ring(const pcm_block& ring) = 0;
+    // Frames recorded since start_ring().
+    virtual uint64_t recorded() = 0;
     // A failure the device met on its own (it was lost, it stopped
     // answering); 0 while it works.
     virtual wave_error failure() = 0;
@@ -112,9 +123,9 @@ struct wave_audio {
     // Whether the named devices take the formats asked for above.
     virtual wave_probe_result probe(const char* output_device, const char* input_device) = 0;
     // answer_limit_ms: how long the open may take, device_answer_limit_ms
-    // or less (see above).
+    // or less (see above); queue_ms: how much sound the caller keeps queued.
     virtual wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device,
-                                   int answer_limit_ms) = 0;
+                                   int answer_limit_ms, int queue_ms) = 0;
     virtual wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device,
                                   int answer_limit_ms) = 0;
     // Names the device of the failing direction where the code comes from.

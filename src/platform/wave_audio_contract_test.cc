@@ -50,9 +50,10 @@ protected:
         return true;
     }
 
-    std::unique_ptr<wave_output> open_output(const char* name = nullptr, int limit_ms = device_answer_limit_ms) {
+    std::unique_ptr<wave_output> open_output(const char* name = nullptr, int queue_ms = long_queue_ms) {
         std::unique_ptr<wave_output> output;
-        EXPECT_EQ(audio().open_output(name, output, limit_ms), 0) << (name != nullptr ? name : "the default");
+        EXPECT_EQ(audio().open_output(name, output, device_answer_limit_ms, queue_ms), 0)
+            << (name != nullptr ? name : "the default");
         return output;
     }
 
@@ -65,7 +66,8 @@ protected:
 
 TEST_P(wave_audio_contract, a_device_that_is_not_there_fails_to_open_and_says_which) {
     std::unique_ptr<wave_output> output;
-    const wave_error output_error = audio().open_output("tonquel_no_such_device", output, device_answer_limit_ms);
+    const wave_error output_error =
+        audio().open_output("tonquel_no_such_device", output, device_answer_limit_ms, long_queue_ms);
     EXPECT_NE(output_error, 0);
     EXPECT_EQ(output, nullptr);
     EXPECT_NE(audio().error_text(output_error).find("tonquel_no_such_device"), std::string::npos)
@@ -78,7 +80,9 @@ TEST_P(wave_audio_contract, a_device_that_is_not_there_fails_to_open_and_says_wh
 // Blocks come back once played, in about real time: a device that hands them
 // back at once would run every tone short, one that never does would hang it.
 TEST_P(wave_audio_contract, written_blocks_are_done_once_they_have_played_and_reset_hands_all_back) {
-    auto output = open_output();
+  for (const int queue_ms : {long_queue_ms, 40}) {
+    SCOPED_TRACE(queue_ms);
+    auto output = open_output(nullptr, queue_ms);
     ASSERT_NE(output, nullptr);
     EXPECT_TRUE(output->is_done(block_a_)) << "a block never written counts as done";
     const int64_t started = harness_->now_ms();
@@ -100,6 +104,7 @@ TEST_P(wave_audio_contract, written_blocks_are_done_once_they_have_played_and_re
     EXPECT_EQ(output->write(pcm_block{&sample, 0}), 0);
     EXPECT_TRUE(output->is_done(pcm_block{&sample, 0}));
     EXPECT_EQ(output->failure(), 0);
+  }
 }
 
 TEST_P(wave_audio_contract, input_records_into_its_block_and_no_further) {
@@ -147,12 +152,12 @@ TEST_P(wave_audio_contract, an_open_that_hangs_keeps_one_try_out_until_the_devic
     const int threads_before = harness_->threads();
     std::unique_ptr<wave_output> output;
     int64_t asked = harness_->now_ms();
-    EXPECT_NE(audio().open_output(harness_->frozen_output(), output, 500), 0);
+    EXPECT_NE(audio().open_output(harness_->frozen_output(), output, 500, long_queue_ms), 0);
     EXPECT_GE(harness_->now_ms() - asked, 400);
     EXPECT_LT(harness_->now_ms() - asked, 500 + quick_ms);
     for (int again = 0; again < 3; ++again) {
         asked = harness_->now_ms();
-        EXPECT_NE(audio().open_output(harness_->frozen_output(), output, device_answer_limit_ms), 0);
+        EXPECT_NE(audio().open_output(harness_->frozen_output(), output, device_answer_limit_ms, long_queue_ms), 0);
         EXPECT_LT(harness_->now_ms() - asked, quick_ms);
     }
     if (threads_before >= 0) {
@@ -161,7 +166,7 @@ TEST_P(wave_audio_contract, an_open_that_hangs_keeps_one_try_out_until_the_devic
 
     harness_->thaw();
     EXPECT_TRUE(within(5000, [&] {
-        return audio().open_output(harness_->frozen_output(), output, device_answer_limit_ms) == 0;
+        return audio().open_output(harness_->frozen_output(), output, device_answer_limit_ms, long_queue_ms) == 0;
     }));
     ASSERT_NE(output, nullptr);
     ASSERT_EQ(output->write(block_a_), 0);
@@ -174,7 +179,7 @@ TEST_P(wave_audio_contract, a_pending_interrupt_cuts_a_hanging_open_short) {
     pending_signal = SIGINT;
     std::unique_ptr<wave_output> output;
     const int64_t asked = harness_->now_ms();
-    EXPECT_NE(audio().open_output(harness_->frozen_output(), output, device_answer_limit_ms), 0);
+    EXPECT_NE(audio().open_output(harness_->frozen_output(), output, device_answer_limit_ms, long_queue_ms), 0);
     EXPECT_LT(harness_->now_ms() - asked, quick_ms);
 }
 

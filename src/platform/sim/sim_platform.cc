@@ -113,7 +113,9 @@ struct sim_input_device final : wave_input {
     size_t opening;
     pcm_block block{};
     bool recording = false;
+    bool ring = false;
     bool stopped = false;
+    uint64_t filled = 0;  // frames of the ring filled so far
 
     sim_input_device(sim_wave_audio& a, size_t index) : audio(a), opening(index) {}
 
@@ -126,25 +128,55 @@ struct sim_input_device final : wave_input {
         if (audio.fail_start_input != 0) return audio.fail_start_input;
         block = target;
         recording = true;
+        ring = false;
         audio.inputs[opening].started_ms = audio.owner_.now_ms();
         return 0;
+    }
+
+    wave_error start_ring(const pcm_block& target) override {
+        const wave_error code = start(target);
+        ring = code == 0 && target.frames > 0;
+        filled = 0;
+        return code;
+    }
+
+    // Frames recorded from the start until now, or until a loss.
+    uint64_t frames_so_far() const {
+        const sim_input_opening& record = audio.inputs[opening];
+        int64_t until = audio.owner_.now_ms();
+        if (audio.lost(record.opened_ms)) until = std::min(until, audio.outage.from_ms);
+        if (audio.input_lost(record.opened_ms)) until = std::min(until, audio.input_outage.from_ms);
+        until = std::max(until, record.started_ms);
+        return static_cast<uint64_t>((until - record.started_ms) * input_rate / 1000);
+    }
+
+    std::pair<int16_t, int16_t> signal_at(uint64_t frame) const {
+        const int64_t ms = audio.inputs[opening].started_ms + static_cast<int64_t>(frame) * 1000 / input_rate;
+        return audio.input_signal ? audio.input_signal(ms) : std::pair<int16_t, int16_t>{0, 0};
+    }
+
+    uint64_t recorded() override {
+        if (!recording || !ring) return filled;
+        const uint64_t now = frames_so_far();
+        for (; filled < now; ++filled) {
+            auto [left, right] = signal_at(filled);
+            block.samples[2 * (filled % block.frames)] = left;
+            block.samples[2 * (filled % block.frames) + 1] = right;
+        }
+        audio.inputs[opening].frames_recorded = static_cast<uint32_t>(std::min<uint64_t>(filled, UINT32_MAX));
+        return filled;
     }
 
     uint32_t stop() override {
         stopped = true;
         sim_input_opening& record = audio.inputs[opening];
-        if (recording) {
-            int64_t started = record.started_ms;
-            // A lost device recorded nothing after the server went.
-            int64_t until = audio.owner_.now_ms();
-            if (audio.lost(record.opened_ms)) until = audio.outage.from_ms;
-            if (audio.input_lost(record.opened_ms)) until = std::min(until, audio.input_outage.from_ms);
-            until = std::max(until, started);
-            int64_t frames = (until - started) * input_rate / 1000;
-            uint32_t count = static_cast<uint32_t>(std::min<int64_t>(frames, block.frames));
+        if (recording && ring) {
+            recorded();
+            recording = false;
+        } else if (recording) {
+            uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(frames_so_far(), block.frames));
             for (uint32_t i = 0; i < count; ++i) {
-                auto [left, right] = audio.input_signal ? audio.input_signal(started + i)
-                                                        : std::pair<int16_t, int16_t>{0, 0};
+                auto [left, right] = signal_at(i);
                 block.samples[2 * i] = left;
                 block.samples[2 * i + 1] = right;
             }
@@ -263,7 +295,7 @@ wave_probe_result sim_wave_audio::probe(const char* output_device, const char* i
 }
 
 wave_error sim_wave_audio::open_output(const char* device_name, std::unique_ptr<wave_output>& device,
-                                       int answer_limit_ms) {
+                                       int answer_limit_ms, int) {
     asked_output_ = device_name != nullptr ? device_name : "";
     const int id = chosen(output_names, device_name);
     if (id < 0) return no_such_output;

@@ -57,8 +57,8 @@ public:
     explicit sim_wave_audio(sim_platform& owner) : owner_(owner) {}
     std::vector<wave_device_entry> list_devices() override;
     wave_probe_result probe(const char* output_device, const char* input_device) override;
-    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device,
-                           int answer_limit_ms) override;
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device, int answer_limit_ms,
+                           int queue_ms) override;
     wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device,
                           int answer_limit_ms) override;
     std::string error_text(wave_error code) override;

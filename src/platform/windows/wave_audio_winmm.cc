@@ -113,6 +113,8 @@ public:
 
     wave_error write(const pcm_block& block) override {
         if (wave_error code = failure()) return code;
+        // Nothing to play: done at once, and no header of length 0 goes out.
+        if (block.samples == nullptr || block.frames == 0) return 0;
         slot* s = slot_for(block.samples);
         if (s == nullptr) {
             s = slot_for(nullptr);
@@ -131,7 +133,7 @@ public:
     }
 
     bool is_done(const pcm_block& block) override {
-        if (failure() != 0) return true;
+        if (failure() != 0 || block.frames == 0) return true;
         const slot* s = slot_for(block.samples);
         return s == nullptr || (flags_of(s->header) & WHDR_DONE) != 0;
     }
@@ -199,42 +201,132 @@ public:
     winmm_input& operator=(const winmm_input&) = delete;
 
     wave_error start(const pcm_block& block) override {
-        waveInReset(handle_);
-        unprepare();
+        begin(block);
         // Nothing to record into: no header of length 0 goes to the driver.
         if (block.samples == nullptr || block.frames == 0) return 0;
-        header_ = WAVEHDR{};
-        header_.lpData = reinterpret_cast<LPSTR>(block.samples);
-        header_.dwBufferLength = block.frames * block_align;
-        MMRESULT result = waveInPrepareHeader(handle_, &header_, sizeof header_);
+        return add_and_start(0, block.frames);
+    }
+
+    // The ring is recorded a chunk at a time, a few headers in rotation:
+    // each one that comes back full goes out again for the chunk after the
+    // last one queued.
+    wave_error start_ring(const pcm_block& ring) override {
+        begin(ring);
+        if (ring.samples == nullptr || ring.frames < chunk_frames * ring_headers) return 0;
+        ring_ = true;
+        for (std::size_t i = 1; i < ring_headers; ++i)
+            if (wave_error code = add(i, static_cast<uint32_t>(i) * chunk_frames, chunk_frames)) return code;
+        return add_and_start(0, chunk_frames);
+    }
+
+    uint64_t recorded() override {
+        if (!ring_) return 0;
+        const uint32_t chunks = block_.frames / chunk_frames;
+        for (;;) {
+            WAVEHDR& oldest = headers_[static_cast<std::size_t>(chunks_done_ % ring_headers)];
+            if ((static_cast<const volatile DWORD&>(oldest.dwFlags) & WHDR_DONE) == 0) break;
+            ++chunks_done_;
+            const uint64_t next = chunks_done_ + ring_headers - 1;
+            waveInUnprepareHeader(handle_, &oldest, sizeof oldest);
+            if (add(static_cast<std::size_t>((chunks_done_ - 1) % ring_headers),
+                    static_cast<uint32_t>(next % chunks) * chunk_frames, chunk_frames) != 0)
+                break;
+        }
+        return chunks_done_ * chunk_frames;
+    }
+
+    // waveInStop hands back the partly filled buffer with its byte count.
+    uint32_t stop() override {
+        recording_ = false;
+        if (headers_[0].lpData == nullptr) return 0;
+        if (ring_) {
+            const uint64_t frames = recorded();
+            waveInStop(handle_);
+            return static_cast<uint32_t>(frames < UINT32_MAX ? frames : UINT32_MAX);
+        }
+        waveInStop(handle_);
+        return static_cast<const volatile DWORD&>(headers_[0].dwBytesRecorded) / block_align;
+    }
+
+    void reset() override {
+        waveInReset(handle_);
+        recording_ = false;
+    }
+
+    // A driver whose input stops coming (its server gone, a microphone
+    // unplugged) says nothing: the position that stands still tells it.
+    wave_error failure() override {
+        if (failed_ != 0 || !recording_) return failed_;
+        MMTIME position{};
+        position.wType = TIME_BYTES;
+        const ULONGLONG now = GetTickCount64();
+        const bool known = waveInGetPosition(handle_, &position, sizeof position) == MMSYSERR_NOERROR;
+        if (known && position.u.cb != last_position_) {
+            last_position_ = position.u.cb;
+            progress_ms_ = now;
+        }
+        // A block recorded full has nothing more to take.
+        const bool full = !ring_ && (flags_of(headers_[0]) & WHDR_DONE) != 0;
+        if (!full && now - progress_ms_ > static_cast<ULONGLONG>(device_stall_limit_ms) &&
+            now - started_ms_ > static_cast<ULONGLONG>(device_start_limit_ms))
+            failed_ = to_wave_error(device_not_playing, true);
+        return failed_;
+    }
+
+private:
+    static constexpr uint32_t chunk_frames = 100;  // a tenth of a second
+    static constexpr std::size_t ring_headers = 4;
+
+    void begin(const pcm_block& block) {
+        waveInReset(handle_);
+        unprepare();
+        block_ = block;
+        ring_ = false;
+        chunks_done_ = 0;
+        recording_ = block.samples != nullptr && block.frames > 0;
+        started_ms_ = progress_ms_ = GetTickCount64();
+        last_position_ = 0;
+    }
+
+    wave_error add(std::size_t index, uint32_t first_frame, uint32_t frames) {
+        WAVEHDR& header = headers_[index];
+        header = WAVEHDR{};
+        header.lpData = reinterpret_cast<LPSTR>(block_.samples + std::size_t{first_frame} * 2);
+        header.dwBufferLength = frames * block_align;
+        MMRESULT result = waveInPrepareHeader(handle_, &header, sizeof header);
         if (result != MMSYSERR_NOERROR) {
-            header_ = WAVEHDR{};
+            header = WAVEHDR{};
             return to_wave_error(result, true);
         }
-        result = waveInAddBuffer(handle_, &header_, sizeof header_);
+        result = waveInAddBuffer(handle_, &header, sizeof header);
+        if (result != MMSYSERR_NOERROR) unprepare();
+        return to_wave_error(result, true);
+    }
+
+    wave_error add_and_start(uint32_t first_frame, uint32_t frames) {
+        MMRESULT result = static_cast<MMRESULT>(add(0, first_frame, frames) & ~input_flag);
         if (result == MMSYSERR_NOERROR) result = waveInStart(handle_);
         if (result != MMSYSERR_NOERROR) unprepare();
         return to_wave_error(result, true);
     }
 
-    // waveInStop hands back the partly filled buffer with its byte count.
-    uint32_t stop() override {
-        if (header_.lpData == nullptr) return 0;
-        waveInStop(handle_);
-        return static_cast<const volatile DWORD&>(header_.dwBytesRecorded) / block_align;
-    }
-
-    void reset() override { waveInReset(handle_); }
-    wave_error failure() override { return 0; }
-
-private:
     void unprepare() {
-        if (header_.lpData != nullptr) waveInUnprepareHeader(handle_, &header_, sizeof header_);
-        header_ = WAVEHDR{};
+        for (WAVEHDR& header : headers_) {
+            if (header.lpData != nullptr) waveInUnprepareHeader(handle_, &header, sizeof header);
+            header = WAVEHDR{};
+        }
     }
 
     HWAVEIN handle_;
-    WAVEHDR header_{};
+    pcm_block block_{};
+    bool ring_ = false;
+    bool recording_ = false;
+    ULONGLONG started_ms_ = 0;
+    ULONGLONG progress_ms_ = 0;
+    DWORD last_position_ = 0;
+    wave_error failed_ = 0;
+    uint64_t chunks_done_ = 0;
+    std::array<WAVEHDR, ring_headers> headers_{};
 };
 
 struct winmm_wave_audio final : wave_audio {
@@ -278,7 +370,7 @@ struct winmm_wave_audio final : wave_audio {
     }
 
     // WinMM opens at once or fails: the answer limit has nothing to cut.
-    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device, int) override {
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device, int, int) override {
         if (!choose(device_name, output_names(), output_)) return to_wave_error(no_matching_device);
         WAVEFORMATEX format = pcm_format(44100);
         HWAVEOUT handle = nullptr;
@@ -310,7 +402,7 @@ struct winmm_wave_audio final : wave_audio {
             return std::string("no ") + direction + " device matches \"" + device.asked +
                    "\"; check the name against the list that --list-devices prints";
         if (result == device_not_playing)
-            return std::string("the ") + direction + " device did not play for " +
+            return std::string("the ") + direction + " device did not " + (input ? "record" : "play") + " for " +
                    std::to_string(device_stall_limit_ms / 1000) +
                    " seconds; the sound server may be stopped or hung, or the device gone";
         char text[error_text_size] = "";

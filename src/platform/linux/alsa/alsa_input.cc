@@ -34,7 +34,7 @@ class input_worker final : public pcm_worker {
 public:
     input_worker() : pcm_worker(alsa_direction::capture) {}
 
-    std::atomic<uint32_t> recorded{0};
+    std::atomic<uint64_t> recorded{0};
     std::atomic<wave_error> failure{0};
     // While recording: when it started, and when input last came in.
     std::atomic<bool> recording{false};
@@ -48,9 +48,10 @@ public:
         if (staging.empty()) staging.resize(std::size_t{input_rate} * input_channels);
     }
 
-    void start_on_thread(const pcm_block& into, wave_error& result) {
+    void start_on_thread(const pcm_block& into, bool round, wave_error& result) {
         halt();
         block = into;
+        round_ring = round;
         recorded.store(0);
         // Preparing again would cost a new stream on a sound server.
         int error = snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED ? 0 : snd_pcm_prepare(pcm);
@@ -89,15 +90,16 @@ private:
 
     void read_available() {
         while (capturing) {
-            const uint32_t done = recorded.load();
-            const uint32_t room = block.frames - done;
+            const uint64_t done = recorded.load();
+            // Round the ring, up to its end at a time.
+            const uint64_t room = round_ring ? block.frames - done % block.frames : block.frames - done;
             const auto want = static_cast<snd_pcm_uframes_t>(
                 std::min<std::size_t>(room, staging.size() / input_channels));
             const snd_pcm_sframes_t got = snd_pcm_readi(pcm, staging.data(), want);
             if (got > 0) {
                 if (!keep(done, static_cast<uint32_t>(got))) return;
                 // The block is full: later input is dropped.
-                if (recorded.load() >= block.frames) halt();
+                if (!round_ring && recorded.load() >= block.frames) halt();
             } else if (got == 0 || got == -EAGAIN) {
                 return;
             } else if (!recover(static_cast<int>(got))) {
@@ -111,10 +113,11 @@ private:
         }
     }
 
-    bool keep(uint32_t done, uint32_t frames) {
+    bool keep(uint64_t done, uint32_t frames) {
         std::lock_guard<std::mutex> lock(caller_memory());
         if (given_up()) return false;
-        std::memcpy(block.samples + std::size_t{done} * input_channels, staging.data(),
+        const std::size_t at = static_cast<std::size_t>(round_ring ? done % block.frames : done);
+        std::memcpy(block.samples + at * input_channels, staging.data(),
                     std::size_t{frames} * input_channels * sizeof(int16_t));
         recorded.store(done + frames);
         progress_ns.store(now_ns());
@@ -135,6 +138,7 @@ private:
     }
 
     pcm_block block;
+    bool round_ring = false;  // round the block, on and on
     bool capturing = false;
     std::vector<int16_t> staging;
 };
@@ -147,26 +151,15 @@ public:
     alsa_input(const alsa_input&) = delete;
     alsa_input& operator=(const alsa_input&) = delete;
 
-    wave_error start(const pcm_block& block) override {
-        if (wave_error failure = this->failure()) return failure;
-        if (block.samples == nullptr || block.frames == 0) {
-            reset();
-            return 0;
-        }
-        // The result is the worker's, so that a call given up never leaves
-        // the thread writing into this frame.
-        auto result = std::make_shared<wave_error>(0);
-        if (!worker_->call([worker = worker_.get(), block, result] { worker->start_on_thread(block, *result); })) {
-            give_up();
-            return failure();
-        }
-        return *result;
-    }
+    wave_error start(const pcm_block& block) override { return start_recording(block, false); }
+    wave_error start_ring(const pcm_block& ring) override { return start_recording(ring, true); }
 
     uint32_t stop() override {
         if (!worker_->given_up() && !worker_->call([worker = worker_.get()] { worker->stop_on_thread(); })) give_up();
-        return worker_->recorded.load();
+        return static_cast<uint32_t>(std::min<uint64_t>(worker_->recorded.load(), UINT32_MAX));
     }
+
+    uint64_t recorded() override { return worker_->recorded.load(); }
 
     void reset() override {
         if (!worker_->given_up() && !worker_->call([worker = worker_.get()] { worker->forget_on_thread(); })) give_up();
@@ -187,6 +180,24 @@ public:
     }
 
 private:
+    wave_error start_recording(const pcm_block& block, bool ring) {
+        if (wave_error failure = this->failure()) return failure;
+        if (block.samples == nullptr || block.frames == 0) {
+            reset();
+            return 0;
+        }
+        // The result is the worker's, so that a call given up never leaves
+        // the thread writing into this frame.
+        auto result = std::make_shared<wave_error>(0);
+        if (!worker_->call([worker = worker_.get(), block, ring, result] {
+                worker->start_on_thread(block, ring, *result);
+            })) {
+            give_up();
+            return failure();
+        }
+        return *result;
+    }
+
     void give_up(alsa_step step = alsa_step::stop) {
         wave_error expected = 0;
         worker_->failure.compare_exchange_strong(expected, alsa_failure(alsa_direction::capture, step, -ETIMEDOUT));

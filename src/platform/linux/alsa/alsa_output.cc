@@ -22,6 +22,9 @@ constexpr unsigned output_channels = 2;
 // second (a block arrives, a block has played) instead of every few
 // milliseconds, and the sound server asks for data once a period.
 constexpr alsa_pcm_shape output_shape{output_channels, output_rate, 2500000, 500000, output_rate / 4};
+// A caller that keeps only tens of milliseconds queued, for quick keys: a
+// ring of a fifth of a second woken every 10 ms, started once 20 ms are in.
+constexpr alsa_pcm_shape short_queue_shape{output_channels, output_rate, 200000, 10000, output_rate / 50};
 // The caller keeps two blocks queued; a few spare slots cost nothing.
 constexpr std::size_t queue_slots = 8;
 // A block that has not played this long after it was due means the device
@@ -270,9 +273,11 @@ private:
 
 }  // namespace
 
-wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device, int answer_limit_ms) {
+wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device, int answer_limit_ms,
+                            int queue_ms) {
     auto worker = std::make_shared<output_worker>();
-    if (wave_error error = worker->open(device_name, output_shape, answer_limit_ms)) return error;
+    const alsa_pcm_shape& shape = queue_ms < 1000 ? short_queue_shape : output_shape;
+    if (wave_error error = worker->open(device_name, shape, answer_limit_ms)) return error;
     device = std::make_unique<alsa_output>(std::move(worker));
     return 0;
 }

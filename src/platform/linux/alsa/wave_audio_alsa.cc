@@ -58,12 +58,12 @@ struct alsa_wave_audio final : wave_audio {
         return result;
     }
 
-    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device,
-                           int answer_limit_ms) override {
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device, int answer_limit_ms,
+                           int queue_ms) override {
         stderr_catcher catcher;
         after_failed_open();
         opened_output_ = output_name(device_name);
-        return noted(open_alsa_output(opened_output_.c_str(), device, answer_limit_ms), catcher);
+        return noted(open_alsa_output(opened_output_.c_str(), device, answer_limit_ms, queue_ms), catcher);
     }
 
     wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device,

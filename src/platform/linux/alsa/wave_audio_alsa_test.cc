@@ -91,7 +91,7 @@ TEST(alsa_named_device, replaces_the_default_in_the_probe_and_the_opening) {
     EXPECT_TRUE(probe.output_ok);
     EXPECT_TRUE(probe.input_ok);
     std::unique_ptr<wave_output> output;
-    EXPECT_EQ(audio->open_output("null", output, device_answer_limit_ms), 0);
+    EXPECT_EQ(audio->open_output("null", output, device_answer_limit_ms, long_queue_ms), 0);
     std::unique_ptr<wave_input> input;
     EXPECT_EQ(audio->open_input("null", input, device_answer_limit_ms), 0);
 }
@@ -119,7 +119,7 @@ protected:
         path_ = temp_path("tonquel_alsa_output_");
         std::remove(path_.c_str());
         auto audio = audio_on("file:FILE=" + path_ + ",FORMAT=raw", "null");
-        ASSERT_EQ(audio->open_output(nullptr, output_, device_answer_limit_ms), 0);
+        ASSERT_EQ(audio->open_output(nullptr, output_, device_answer_limit_ms, long_queue_ms), 0);
     }
     void TearDown() override {
         output_.reset();

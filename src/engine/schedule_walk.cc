@@ -1,0 +1,44 @@
+#include "engine/schedule_walk.h"
+
+#include "engine/status_line.h"
+#include "log/log.h"
+#include "process/exit.h"
+#include "schedule/entry_parts.h"
+#include "schedule/fdt.h"
+
+namespace {
+
+bool started = false;
+
+}  // namespace
+
+void begin_schedule_walk() {
+    started = false;
+}
+
+bool walk_to_next_tone(walked_tone& tone) {
+    for (;;) {
+        // From the position before the first entry, as the back key leaves
+        // it too, the advance wraps to 0.
+        fdt_pos = started ? fdt_pos + 1 : 0;
+        started = true;
+        check_interrupt();
+        if (fdt_pos >= num_fdt) return false;
+        const fdt_entry entry = fdt[fdt_pos];
+        if (entry.text != nullptr) {
+            log_out("%s", entry.text);
+            continue;
+        }
+        log_out("  %g, %d\n", entry.frequency, entry.duration);
+        status_line_entry(entry.frequency, entry.duration);
+        tone = {entry.frequency, entry.duration};
+        return true;
+    }
+}
+
+bool sound_lies_ahead() {
+    const uint32_t from = started ? fdt_pos + 1 : 0;
+    for (uint32_t i = from; i < num_fdt; ++i)
+        if (fdt[i].text == nullptr && entry_sound_seconds(fdt[i].duration) > 0) return true;
+    return false;
+}
