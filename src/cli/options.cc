@@ -345,13 +345,25 @@ constexpr short_option short_options[] = {
     {'V', option_value::none, [](option_reader&, const char*) { log_out("%s", version_block()); }},
 };
 
-// --wait-for-device's seconds: a whole number from 0 on.
-int wait_seconds(const char* value) {
+// A whole number from 0 to most, digits only: --wait-for-device's seconds,
+// --fade's milliseconds.
+int whole_number(const char* value, long long most) {
     char* end = nullptr;
     errno = 0;
-    const long long seconds = strtoll(value, &end, 10);
-    if (end == value || *end != '\0' || errno != 0 || seconds < 0 || seconds > INT_MAX) usage_error();
-    return static_cast<int>(seconds);
+    const long long number = strtoll(value, &end, 10);
+    if (end == value || *end != '\0' || errno != 0 || number < 0 || number > most || value[0] == '-' ||
+        value[0] == '+' || value[0] == ' ')
+        usage_error();
+    return static_cast<int>(number);
+}
+
+// A duration as tones take it (30, 5m, 1h2m3), of a second or more: the
+// digits and markers alone, so that a slip is told rather than read as 0.
+int fade_seconds(const char* value) {
+    if (value[0] < '0' || value[0] > '9' || strspn(value, "0123456789hHmM") != strlen(value)) usage_error();
+    const int seconds = parse_duration(value);
+    if (seconds < 1) usage_error();
+    return seconds;
 }
 
 // One long option, given as --name, --name=value or --name value.
@@ -379,7 +391,24 @@ constexpr long_option long_options[] = {
          check_export_type(path);
          settings.output_path = path;
      }},
-    {"wait-for-device", true, false, [](const char* value) { settings.wait_for_device = wait_seconds(value); }},
+    {"wait-for-device", true, false,
+     [](const char* value) { settings.wait_for_device = whole_number(value, INT_MAX); }},
+    {"smooth", false, false, [](const char*) { settings.smooth = true; }},
+    {"fade", true, false,
+     [](const char* value) {
+         settings.fade_ms = whole_number(value, 1000);
+         settings.smooth = true;
+     }},
+    {"fade-in", true, false,
+     [](const char* value) {
+         settings.fade_in_seconds = fade_seconds(value);
+         settings.smooth = true;
+     }},
+    {"fade-out", true, false,
+     [](const char* value) {
+         settings.fade_out_seconds = fade_seconds(value);
+         settings.smooth = true;
+     }},
     {"allow-sleep", false, false, [](const char*) { settings.allow_sleep = true; }},
     {"device", true, false, [](const char* name) { choose_device(&run_settings::output_device, name); },
      &run_settings::output_device},

@@ -9,6 +9,7 @@
 #include "engine/capture.h"
 #include "engine/file_export.h"
 #include "engine/playback.h"
+#include "engine/smooth_playback.h"
 #include "engine/status_line.h"
 #include "engine/wavetables.h"
 #include "log/log.h"
@@ -82,6 +83,14 @@ void build_schedule(int argc, char** argv, int first) {
 
 void play_schedule() {
     if (settings.output_path != nullptr) begin_export(settings.output_path);
+    if (settings.smooth) {
+        if (export_file)
+            export_schedule_smoothly();
+        else
+            play_schedule_smoothly();
+        if (export_file) finish_export();
+        return;
+    }
     // Keys may insert entries and move fdt_pos while an entry plays, so both
     // are read afresh for every entry; fdt_pos wraps from the position before
     // the first entry to 0.

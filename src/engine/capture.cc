@@ -109,14 +109,16 @@ wave_error capture_dump(double frequency) {
 }
 
 void write_capture_block(double frequency) {
-    const uint32_t frames = frames_before_gap;
-    if (!mor_record.failed) {
-        bool written = true;
-        for (uint32_t i = 0; i < frames && written; ++i)
-            written = fprintf(mor_file, "%g %d %d %d\n", frequency, static_cast<int>(i), capture_buffer[2 * i],
-                              capture_buffer[2 * i + 1]) >= 0;
-        end_record_write(mor_file, mor_record, written);
-    }
+    write_mor_block(frequency, capture_buffer, frames_before_gap);
+}
+
+void write_mor_block(double frequency, const int16_t* samples, uint32_t frames) {
+    if (mor_record.failed) return;
+    bool written = true;
+    for (uint32_t i = 0; i < frames && written; ++i)
+        written = fprintf(mor_file, "%g %d %d %d\n", frequency, static_cast<int>(i), samples[2 * i],
+                          samples[2 * i + 1]) >= 0;
+    end_record_write(mor_file, mor_record, written);
 }
 
 namespace {

@@ -34,4 +34,6 @@ wave_error capture_failure();
 wave_error capture_dump(double frequency);
 // Writes the frames recorded so far as the tone's block.
 void write_capture_block(double frequency);
+// Writes frames (two samples each) as a tone's block, numbered from 0.
+void write_mor_block(double frequency, const int16_t* samples, uint32_t frames);
 void reset_capture_state();

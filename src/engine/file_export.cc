@@ -116,6 +116,13 @@ void begin_export(const char* path) {
     started_second = current_platform->clock.now_seconds();
 }
 
+void export_frames(const int16_t* samples, uint32_t frames) {
+    if (frames == 0) return;
+    if (!export_file->write(samples, frames)) export_failure(export_file->error());
+    frames_done += frames;
+    show_progress();
+}
+
 void export_tone(double frequency, int seconds, int pulse) {
     render_state state = render_start(frequency, pulse);
     for (int second = 0; second < seconds; ++second) {

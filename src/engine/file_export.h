@@ -20,6 +20,8 @@ void begin_export(const char* path);
 // Writes one tone of seconds (1 or more) from phase 0: exactly seconds x
 // 44100 frames, the frames that playback renders.
 void export_tone(double frequency, int seconds, int pulse);
+// Writes frames that a stream rendered (--smooth), or ends the run.
+void export_frames(const int16_t* samples, uint32_t frames);
 // Puts the finished file in place, or ends the run with status 1.
 void finish_export();
 // Drops an unfinished file; an earlier file of its name stays as it was.

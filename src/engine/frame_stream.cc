@@ -99,7 +99,8 @@ void frame_stream::begin_part(double frequency, int64_t seconds, int pulse) {
 
 void frame_stream::close_tone() {
     if (!tone_.playing) return;
-    ended_.push_back({tone_.frequency, tone_.first_frame, position_});
+    // A tone that gave no frame (it had no second of sound) records nothing.
+    if (position_ > tone_.first_frame) ended_.push_back({tone_.frequency, tone_.first_frame, position_});
     tone_.playing = false;
 }
 
@@ -271,6 +272,14 @@ void frame_stream::stop() {
 void frame_stream::rise() {
     level_ = 0;
     if (!paused_ && !stopping_) direction_ = 1;
+}
+
+void frame_stream::give_back(uint64_t frames) {
+    const int64_t back = std::min<int64_t>(static_cast<int64_t>(frames), part_done_);
+    part_done_ -= back;
+    tone_.frames_done -= back;
+    sound_frames_ -= back;
+    if (back > 0 && part_done_ < part_frames_) in_part_ = true;
 }
 
 std::vector<frame_stream::ended_tone> frame_stream::take_ended_tones() {

@@ -62,6 +62,9 @@ public:
     bool stopping() const { return stopping_; }
     // The sound rises from silence again: a device back after a wait.
     void rise();
+    // Frames rendered that the device never played (it failed): the tone
+    // plays them again, as far as they were its own.
+    void give_back(uint64_t frames);
 
     const stream_tone& tone() const { return tone_; }
     // Frames rendered so far, silence in pauses included.

@@ -55,8 +55,7 @@ void go_back() {
 // do not count towards the tone.
 void pause(int64_t& start_second) {
     clock_source& clock = current_platform->clock;
-    log_out("#pause\n");
-    flush_records();
+    announce_pause();
     int64_t pause_second = clock.now_seconds();
     while (poll_key() == key_none) {
         clock.sleep_ms(pause_poll_ms);
@@ -67,6 +66,11 @@ void pause(int64_t& start_second) {
 }
 
 }  // namespace
+
+void announce_pause() {
+    log_out("#pause\n");
+    flush_records();
+}
 
 int poll_key() {
     int code = current_platform->keys.poll_key();

@@ -2,7 +2,6 @@
 
 #include "engine/status_line.h"
 #include "log/log.h"
-#include "process/exit.h"
 #include "schedule/entry_parts.h"
 #include "schedule/fdt.h"
 
@@ -22,7 +21,6 @@ bool walk_to_next_tone(walked_tone& tone) {
         // it too, the advance wraps to 0.
         fdt_pos = started ? fdt_pos + 1 : 0;
         started = true;
-        check_interrupt();
         if (fdt_pos >= num_fdt) return false;
         const fdt_entry entry = fdt[fdt_pos];
         if (entry.text != nullptr) {

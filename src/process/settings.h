@@ -27,6 +27,13 @@ struct run_settings {
     int wait_for_device = 0;
     // --allow-sleep: no sleep inhibitor while tones sound.
     bool allow_sleep = false;
+    // --smooth, and --fade, --fade-in and --fade-out, which imply it: the
+    // run as one stream of frames; the ramp where sound starts or stops, in
+    // milliseconds; the run's rise from silence and fall to it, in seconds.
+    bool smooth = false;
+    int fade_ms = 10;
+    int fade_in_seconds = 0;
+    int fade_out_seconds = 0;
     // --device and --input-device: the devices to play on and to capture
     // from, as the user named them; nullptr: the system's default.
     const char* output_device = nullptr;

@@ -1,0 +1,311 @@
+#include "engine/smooth_playback.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "engine/device_wait.h"
+#include "engine/file_export.h"
+#include "engine/frame_stream.h"
+#include "engine/keys.h"
+#include "engine/status_line.h"
+#include "engine/stream_capture.h"
+#include "engine/wavetables.h"
+#include "log/log.h"
+#include "platform/key_source.h"
+#include "process/exit.h"
+#include "process/release.h"
+#include "process/settings.h"
+#include "process/state.h"
+
+namespace {
+
+// Blocks of 10 ms, four of them queued: a key polled every 50 ms, as in
+// every run, changes the sound within a tenth of a second.
+constexpr uint32_t block_frames = sample_rate / 100;
+constexpr int block_count = 4;
+constexpr int queue_ms = 40;
+constexpr int feed_step_ms = 10;
+constexpr int steps_per_key_poll = 5;
+// The fall at Ctrl-C or q gets this long to be heard, beyond its own length.
+constexpr int64_t fall_patience_ms = 250;
+
+stream_settings settings_of_run() {
+    stream_settings stream;
+    stream.ramp_frames = static_cast<int32_t>(int64_t{settings.fade_ms} * sample_rate / 1000);
+    stream.fade_in_frames = int64_t{settings.fade_in_seconds} * sample_rate;
+    stream.fade_out_frames = int64_t{settings.fade_out_seconds} * sample_rate;
+    return stream;
+}
+
+struct queued_block {
+    std::array<int16_t, 2 * block_frames> samples{};
+    uint32_t frames = 0;
+    pcm_block pcm() { return {samples.data(), frames}; }
+};
+
+class smooth_player {
+public:
+    explicit smooth_player(frame_stream& stream) : stream_(stream) {}
+
+    void play() {
+        while (!(stream_.over() && queued_ == 0)) {
+            feed();
+            flush_records();
+            current_platform->clock.sleep_ms(feed_step_ms);
+            check_interrupt();
+            if (++steps_ % steps_per_key_poll == 0) act_on_key();
+            ride_out_failures();
+            if (mor_file != nullptr) keep_input();
+            show_status();
+        }
+        if (mor_file != nullptr) stream_capture_finish(false);
+    }
+
+    // Ctrl-C and q: the sound falls to silence and is heard doing so, then
+    // the run ends as it always does.
+    void fall_silent() {
+        if (!wave_out || stream_.over()) return;
+        stream_.stop();
+        clock_source& clock = current_platform->clock;
+        const int64_t until = clock.monotonic_ms() + settings.fade_ms + queue_ms + fall_patience_ms;
+        while (!(stream_.over() && queued_ == 0) && clock.monotonic_ms() < until && wave_out->failure() == 0) {
+            feed();
+            clock.sleep_ms(feed_step_ms / 2);
+        }
+        if (mor_file != nullptr) stream_capture_finish(true);
+    }
+
+private:
+    // Hands back the blocks the device has played and fills them again.
+    void feed() {
+        bool collected = false;
+        while (queued_ > 0 && wave_out && wave_out->is_done(blocks_[oldest_].pcm())) {
+            if (wave_out->failure() != 0) return;
+            --queued_;
+            oldest_ = (oldest_ + 1) % block_count;
+            collected = true;
+            // The device plays again after a wait: it is back.
+            device_wait::heard();
+        }
+        if (collected && queued_ == 0 && !stream_.over() && !told_ran_out_) tell_ran_out();
+        while (queued_ < block_count && !stream_.over()) {
+            queued_block& block = blocks_[(oldest_ + queued_) % block_count];
+            const uint64_t first = stream_.position();
+            block.frames = stream_.render(block.samples.data(), block_frames);
+            if (block.frames == 0) break;
+            if (!wave_out && !open_devices_for(first)) return;
+            follow_tones();
+            // A tone's line is in the files before its first block goes out.
+            flush_records();
+            if (wave_error code = wave_out->write(block.pcm())) {
+                failed_ = {false, code};
+                return;
+            }
+            ++queued_;
+        }
+    }
+
+    void tell_ran_out() {
+        told_ran_out_ = true;
+        log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
+                "device in time\n",
+                program_name, clock_text(stream_.tone().frames_done / sample_rate).c_str());
+    }
+
+    // The devices open as the first block that sounds is ready.
+    bool open_devices_for(uint64_t first_frame) {
+        if (!opened_once_ && !settings.allow_sleep) current_platform->sleep.hold();
+        flush_records();
+        device_failure failure;
+        const bool opened = open_output_device(failure, device_answer_limit_ms, queue_ms) &&
+                            (mor_file == nullptr || open_input(failure, device_answer_limit_ms));
+        if (!opened) {
+            failed_ = failure;
+            if (settings.wait_for_device == 0) device_failure_exit(failure);
+            // The block is given back to the tone: it plays once the device
+            // is there.
+            stream_.give_back(stream_.position() - first_frame);
+            return false;
+        }
+        opened_once_ = true;
+        if (mor_file != nullptr) stream_capture_line_up(first_frame);
+        return true;
+    }
+
+    bool open_input(device_failure& failure, int answer_limit_ms) {
+        if (wave_error code = stream_capture_open(answer_limit_ms)) {
+            failure = {true, code};
+            return false;
+        }
+        return true;
+    }
+
+    // The capture follows the tones as they begin and end.
+    void follow_tones() {
+        if (mor_file == nullptr) return;
+        for (const frame_stream::ended_tone& ended : stream_.take_ended_tones()) {
+            if (ended.first_frame != captured_first_) stream_capture_tone_begins(ended.frequency, ended.first_frame);
+            captured_first_ = ended.first_frame;
+            stream_capture_tone_ends(ended.last_frame);
+        }
+        const stream_tone& tone = stream_.tone();
+        if (tone.playing && tone.first_frame != captured_first_) {
+            stream_capture_tone_begins(tone.frequency, tone.first_frame);
+            captured_first_ = tone.first_frame;
+        }
+    }
+
+    void keep_input() {
+        if (wave_error code = stream_capture_failure()) {
+            if (settings.wait_for_device == 0) {
+                stream_capture_lose_input();
+                device_failure_exit({true, code});
+            }
+            device_wait::begin({true, code});
+            stream_capture_lose_input();
+        }
+        if (!stream_capture_open_now() && device_wait::active() && device_wait::failure().input &&
+            device_wait::try_due()) {
+            device_failure failure;
+            if (open_input(failure, device_wait::try_answer_limit_ms())) {
+                stream_capture_line_up(stream_.position() - queued_frames());
+                device_wait::reopened();
+                device_wait::heard();
+            } else {
+                device_wait::begin(failure);
+            }
+        }
+        stream_capture_step();
+    }
+
+    uint64_t queued_frames() {
+        uint64_t frames = 0;
+        for (int i = 0; i < queued_; ++i) frames += blocks_[(oldest_ + i) % block_count].frames;
+        return frames;
+    }
+
+    // Keys every 50 ms: a pause holds the tone while silence plays, and
+    // the next key only resumes.
+    void act_on_key() {
+        const int key = poll_key();
+        if (key == key_none) return;
+        if (paused_) {
+            paused_ = false;
+            stream_.resume();
+            return;
+        }
+        if (key == 'p') {
+            announce_pause();
+            paused_ = true;
+            stream_.pause();
+            return;
+        }
+        int64_t unused_start_second = 0;
+        if (dispatch_key(key, stream_.tone().frequency, unused_start_second) == key_effect::tone_ends)
+            stream_.end_tone();
+    }
+
+    void ride_out_failures() {
+        device_failure failure = failed_;
+        failed_ = {};
+        if (failure.code == 0 && wave_out) {
+            if (wave_error code = wave_out->failure()) failure = {false, code};
+        }
+        if (failure.code == 0) return;
+        if (failure.input) {
+            if (settings.wait_for_device == 0) device_failure_exit(failure);
+            device_wait::begin(failure);
+            return;
+        }
+        if (settings.wait_for_device == 0) device_failure_exit(failure);
+        wait_for_output(failure);
+    }
+
+    // The output is closed and tried again about once a second while the
+    // keys act, until it opens, the stream ends, or the wait runs out. The
+    // tone keeps the frames it had not played, and rises again.
+    void wait_for_output(const device_failure& failure) {
+        device_wait::begin(failure);
+        stream_.give_back(queued_frames());
+        queued_ = 0;
+        if (wave_out) {
+            wave_out->reset();
+            wave_out.reset();
+        }
+        clock_source& clock = current_platform->clock;
+        for (;;) {
+            flush_records();
+            clock.sleep_ms(poll_step_ms);
+            check_interrupt();
+            device_wait::end_run_if_over();
+            act_on_key();
+            if (mor_file != nullptr) keep_input();
+            status_line_waiting(poll_step_ms, stream_.tone().frames_done / sample_rate, device_wait::waited_seconds(),
+                                settings.wait_for_device);
+            if (!device_wait::try_due()) continue;
+            device_failure again;
+            if (open_output_device(again, device_wait::try_answer_limit_ms(), queue_ms)) {
+                device_wait::reopened();
+                stream_.rise();
+                return;
+            }
+            check_interrupt();
+            device_wait::begin(again);
+        }
+    }
+
+    void show_status() {
+        const stream_tone& tone = stream_.tone();
+        status_line_step(feed_step_ms, tone.frames_done / sample_rate - tone.seconds_before, paused_);
+    }
+
+    static constexpr int poll_step_ms = 50;
+
+    frame_stream& stream_;
+    std::array<queued_block, block_count> blocks_{};
+    int oldest_ = 0;
+    int queued_ = 0;
+    int64_t steps_ = 0;
+    bool paused_ = false;
+    bool opened_once_ = false;
+    bool told_ran_out_ = false;
+    uint64_t captured_first_ = UINT64_MAX;
+    device_failure failed_{};
+};
+
+smooth_player* playing = nullptr;
+
+const interrupt_step fall_at_interrupt{[] {
+    if (playing != nullptr) playing->fall_silent();
+}};
+const reset_step playing_reset{[] { playing = nullptr; }};
+
+}  // namespace
+
+void play_schedule_smoothly() {
+    build_wavetables();
+    frame_stream stream(settings_of_run());
+    smooth_player player(stream);
+    playing = &player;
+    player.play();
+    playing = nullptr;
+    if (wave_out) {
+        wave_out->reset();
+        wave_out.reset();
+    }
+}
+
+void export_schedule_smoothly() {
+    build_wavetables();
+    frame_stream stream(settings_of_run());
+    std::unique_ptr<int16_t[]> buffer(new int16_t[2 * size_t{sample_rate}]);
+    for (;;) {
+        check_interrupt();
+        const uint32_t frames = stream.render(buffer.get(), sample_rate);
+        if (frames == 0) break;
+        // A tone's line reaches the files before its sound does.
+        flush_records();
+        export_frames(buffer.get(), frames);
+    }
+}

@@ -1,0 +1,222 @@
+// Whole runs with --smooth on the simulated platform: one stream for the
+// run, every tone exactly its frames, no gap and no click at a change, ramps
+// where sound starts or stops, keys heard within a tenth of a second, the
+// capture's blocks tone by tone, and an export equal to what was played.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_platform.h"
+#include "support/run_harness.h"
+
+namespace {
+
+using tq_test::run;
+constexpr int64_t t0 = sim_platform::start_ms;
+constexpr uint64_t second = 44100;
+
+// The largest step between neighbouring samples of a channel (0 left, 1
+// right) in frames [from, to).
+int largest_step(const std::vector<int16_t>& samples, int channel, size_t from, size_t to) {
+    int largest = 0;
+    for (size_t i = from + 1; i < to; ++i)
+        largest = std::max(largest, std::abs(samples[2 * i + channel] - samples[2 * (i - 1) + channel]));
+    return largest;
+}
+
+// The frame of the first zero crossing upward at or after from, on the
+// right channel.
+size_t crossing_after(const std::vector<int16_t>& samples, size_t from) {
+    for (size_t i = std::max<size_t>(from, 1); 2 * i + 1 < samples.size(); ++i)
+        if (samples[2 * (i - 1) + 1] < 0 && samples[2 * i + 1] >= 0) return i;
+    return samples.size() / 2;
+}
+
+// Frames to the next upward crossing: the period of the wave there.
+size_t period_at(const std::vector<int16_t>& samples, size_t frame) {
+    const size_t a = crossing_after(samples, frame);
+    return crossing_after(samples, a + 1) - a;
+}
+
+// A run's frames end to end, one opening, no frame missing; the wave goes on
+// across every change in every left-channel mode, steps no larger than the
+// steady waves' own, and rises from silence and falls to it.
+TEST(smooth_run, tones_follow_each_other_frame_exact_without_a_gap_or_a_click) {
+    const std::vector<std::vector<std::string>> modes = {
+        {}, {"-l=r"}, {"-l", "300"}, {"-P", "90"}, {"-e"}, {"-S"}, {"-T"}, {"-vl", "0.3", "-vr", "0.9"}};
+    for (const std::vector<std::string>& mode : modes) {
+        sim_platform sim;
+        std::vector<std::string> args = mode;
+        args.insert(args.begin(), "--smooth");
+        for (const char* tone : {"440,1", "660,1", "10,1", "20,1", "880,1", "0,1", "550,1"}) args.push_back(tone);
+        const tq_test::run_output r = run(sim, args);
+        const std::string name = mode.empty() ? "default" : mode[0];
+        ASSERT_EQ(r.status, 0) << name << r.err;
+        ASSERT_EQ(sim.audio.outputs.size(), 1u) << name;
+        const std::vector<int16_t>& played = sim.audio.outputs[0].samples;
+        // -e admits no 0 Hz tone.
+        const size_t tones = mode == std::vector<std::string>{"-e"} ? 6 : 7;
+        ASSERT_EQ(played.size(), 2 * tones * second) << name;
+        const std::vector<int16_t> steadiest = tq_test::rendered(880, 0, second);
+        const std::vector<int16_t> lowest = tq_test::rendered(10, 0, second);
+        for (int channel : {0, 1}) {
+            // A square's own edges are its largest steps; its constant left
+            // level rises and falls in 10 ms, by steps of up to 59.
+            const int own = std::max(largest_step(steadiest, channel, 0, second), largest_step(lowest, channel, 0, second));
+            EXPECT_LE(largest_step(played, channel, 0, tones * second), own + 64) << name << " channel " << channel;
+        }
+        // From silence and back to it.
+        EXPECT_LE(std::abs(played[1]), 60) << name;
+        EXPECT_LE(std::abs(played[played.size() - 1]), 60) << name;
+    }
+}
+
+TEST(smooth_run, an_hour_of_tones_is_an_hour_of_frames) {
+    sim_platform sim;
+    sim.audio.record_samples = false;
+    std::vector<std::string> args = {"--smooth"};
+    for (int i = 0; i < 59; ++i) args.push_back(std::to_string(300 + i) + ",1m");
+    for (int i = 0; i < 60; ++i) args.push_back(std::to_string(400 + i) + ",1");
+    const tq_test::run_output r = run(sim, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(sim.audio.outputs.size(), 1u);
+    EXPECT_EQ(sim.audio.outputs[0].frames_played, 3600 * second);
+    // The device never waited for sound, but for its last feed step.
+    EXPECT_LE(sim.audio.outputs[0].underrun_frames, second / 100);
+}
+
+// The frames the stream hands the device, and the file --output writes with
+// the same options, are the same samples, whatever the shape of the run.
+TEST(smooth_run, the_export_holds_exactly_what_playback_gave_the_device) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"--smooth", "440,3", "0,1", "660,2"},
+        {"--fade=25", "-p", "10,2", "440,4", "550,3"},
+        {"--fade-in=2", "--fade-out=3", "-l=r", "440,2", "660,3"},
+        {"--fade=0", "-e", "10,1", "30000,1", "440,1"},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        sim_platform played;
+        ASSERT_EQ(run(played, args).status, 0) << args[0];
+        std::vector<std::string> exporting = args;
+        exporting.insert(exporting.begin(), {"--output", "x.wav"});
+        sim_platform exported;
+        const tq_test::run_output r = run(exported, exporting);
+        ASSERT_EQ(r.status, 0) << args[0] << r.err;
+        ASSERT_EQ(exported.sound_writer.files.size(), 1u);
+        ASSERT_EQ(played.audio.outputs.size(), 1u);
+        EXPECT_TRUE(exported.sound_writer.files[0].samples == played.audio.outputs[0].samples) << args[0];
+        EXPECT_EQ(exported.sound_writer.files[0].frames, exported.sound_writer.files[0].expected_frames) << args[0];
+    }
+}
+
+// Pause, resume, skip, back, quit and added tones: each heard within 100 ms
+// of the key, as frames of the recording; the pause plays silence, and the
+// tone keeps the frames it had.
+TEST(smooth_run, keys_change_the_sound_within_a_tenth_of_a_second) {
+    struct case_ {
+        const char* name;
+        std::vector<sim_key> keys;
+        size_t period_after;  // frames of a period of what sounds 100 ms after the last key
+        uint64_t frames_after_key;  // what plays from the last key on, but for its 100 ms
+    } cases[] = {
+        {"skip", {{t0 + 1200, 's'}}, 50, 2 * second},
+        {"back", {{t0 + 2300, 's'}, {t0 + 2600, 'b'}}, 100, 5 * second},
+        {"added", {{t0 + 500, '+'}, {t0 + 800, 's'}}, 100, 180 * second + 2 * second},
+        {"pause", {{t0 + 1000, 'p'}, {t0 + 2000, 'x'}}, 0, 4 * second},
+    };
+    for (const case_& c : cases) {
+        sim_platform sim;
+        sim.keys.script = c.keys;
+        const tq_test::run_output r = run(sim, {"--smooth", "441,3", "882,2"});
+        ASSERT_EQ(r.status, 0) << c.name << r.err;
+        ASSERT_EQ(sim.audio.outputs.size(), 1u) << c.name;
+        const std::vector<int16_t>& played = sim.audio.outputs[0].samples;
+        const size_t key_frame = static_cast<size_t>((c.keys.back().at_ms - sim.audio.outputs[0].opened_ms) * 44100 / 1000);
+        const size_t heard = key_frame + second / 10;
+        if (c.period_after != 0) {
+            EXPECT_EQ(period_at(played, heard), c.period_after) << c.name;
+        } else {
+            // The pause: silence from 100 ms after it until the key.
+            const size_t paused = static_cast<size_t>((c.keys[0].at_ms - sim.audio.outputs[0].opened_ms) * 44100 / 1000) +
+                                  second / 10;
+            EXPECT_EQ(largest_step(played, 1, paused, key_frame), 0) << c.name;
+            EXPECT_GT(largest_step(played, 1, heard, heard + 441), 0) << c.name << ": not heard again";
+        }
+        // The tone the key cut short plays no more than 100 ms after it; a
+        // paused one keeps all its frames, within a tenth of a second.
+        EXPECT_GE(played.size() / 2 + second / 10, key_frame + c.frames_after_key) << c.name;
+        EXPECT_LE(played.size() / 2, key_frame + c.frames_after_key + second / 10) << c.name;
+    }
+}
+
+TEST(smooth_run, quit_and_ctrl_c_fall_silent_and_end_as_always) {
+    for (int way = 0; way < 2; ++way) {
+        tq_test::temp_dir dir;
+        sim_platform sim;
+        if (way == 0) sim.keys.script = {{t0 + 1500, 'q'}};
+        else sim.raise_signal_at(t0 + 1500, 2);
+        const tq_test::run_output r = run(sim, {"--smooth", "-r", "440,5", "550,5"});
+        EXPECT_EQ(r.status, 0) << way;
+        ASSERT_EQ(sim.audio.outputs.size(), 1u);
+        const std::vector<int16_t>& played = sim.audio.outputs[0].samples;
+        // Some 1.5 s, then the fall of 10 ms to silence.
+        EXPECT_NEAR(static_cast<double>(played.size() / 2), 1.5 * second, 0.1 * second) << way;
+        EXPECT_LE(std::abs(played[played.size() - 1]), 60) << way;
+        const std::string lines = "#Frequency, Duration\n  440, 5\n";
+        EXPECT_EQ(r.out.substr(r.out.size() - lines.size()), lines) << way;
+        EXPECT_EQ(sim.audio.open_output_devices, 0);
+    }
+}
+
+// Each tone's block holds the input from its first frame to its last, as
+// many lines as the tone has milliseconds, numbered from 0, at most 10000.
+TEST(smooth_run, each_tone_gets_its_own_milliseconds_of_input) {
+    tq_test::temp_dir dir;
+    sim_platform sim;
+    sim.audio.record_samples = false;
+    // Each frame tells the millisecond it was recorded at.
+    sim.audio.input_signal = [](int64_t ms) {
+        return std::pair<int16_t, int16_t>{static_cast<int16_t>((ms - t0) % 30000), 0};
+    };
+    const tq_test::run_output r = run(sim, {"--smooth", "-m", "mor.txt", "440,3", "770,-1", "550,2", "660,12"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim.audio.inputs.size(), 1u);
+    std::istringstream lines(tq_test::read_file("mor.txt"));
+    std::vector<std::pair<double, std::vector<int>>> blocks;
+    double frequency;
+    int number, left, right;
+    while (lines >> frequency >> number >> left >> right) {
+        if (number == 0) blocks.push_back({frequency, {}});
+        ASSERT_FALSE(blocks.empty());
+        ASSERT_EQ(number, static_cast<int>(blocks.back().second.size()));
+        blocks.back().second.push_back(left);
+    }
+    ASSERT_EQ(blocks.size(), 3u);
+    EXPECT_EQ(blocks[0].second.size(), 3000u);
+    EXPECT_EQ(blocks[1].second.size(), 2000u);
+    EXPECT_EQ(blocks[2].second.size(), 10000u);
+    // The blocks follow one another in the input, as the tones do.
+    EXPECT_NEAR(blocks[1].second.front() - blocks[0].second.front(), 3000, 2);
+    EXPECT_NEAR(blocks[2].second.front() - blocks[1].second.front(), 2000, 2);
+}
+
+TEST(smooth_run, fade_values_are_checked_and_every_option_implies_the_stream) {
+    for (const char* bad : {"--fade=1001", "--fade=x", "--fade=-1", "--fade=", "--fade-in=0", "--fade-in=5x",
+                            "--fade-out=", "--fade-out=-3"}) {
+        sim_platform sim;
+        EXPECT_EQ(run(sim, {bad, "440,1"}).status, 2) << bad;
+        EXPECT_TRUE(sim.audio.outputs.empty()) << bad;
+    }
+    for (const char* good : {"--fade=0", "--fade=1000", "--fade-in=1", "--fade-out=1m"}) {
+        sim_platform sim;
+        EXPECT_EQ(run(sim, {good, "440,1", "550,1"}).status, 0) << good;
+        EXPECT_EQ(sim.audio.outputs.size(), 1u) << good << ": one stream";
+    }
+}
+
+}  // namespace
