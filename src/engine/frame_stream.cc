@@ -210,7 +210,9 @@ uint32_t frame_stream::render_part(int16_t* out, uint32_t count) {
     const bool fading = settings_.fade_in_frames > 0 || settings_.fade_out_frames > 0;
     for (uint32_t f = 0; f < n; ++f) {
         // The last ramp of the run ends with its last frame.
-        if (last_part && !stopping_ && direction_ >= 0 && part_frames_ - part_done_ <= level_) direction_ = -1;
+        if (last_part && !stopping_ && direction_ >= 0 && settings_.ramp_frames > 0 &&
+            part_frames_ - part_done_ <= level_)
+            direction_ = -1;
         int16_t right_sample = right_table[static_cast<size_t>(right_.phase >> 8)];
         int16_t left_sample = left_table[static_cast<size_t>(left_.phase >> 8)];
         if (right_crossing_.frames_left > 0)

@@ -17,6 +17,13 @@
 //                                   its first and last sound: "GAPS LONGEST_MS"
 //   audio_analyse mor FILE          per block of the MOR output file:
 //                                   "FREQ LINES CONTIGUOUS LEFT_ZC/S RIGHT_ZC/S"
+//   audio_analyse contains RAW EXPECTED_RAW
+//                                   the expected sound found in the recording,
+//                                   both lined up at their first sound:
+//                                   "START_S FRAMES DIFFERING_FRAMES SOUND_S
+//                                   LARGEST_STEP" (the recording's sound from
+//                                   its first to its last loud frame, and its
+//                                   largest step between neighbouring samples)
 //
 // RAW files are s16le stereo at 44100 frames/s, as parec records them.
 
@@ -319,12 +326,44 @@ void print_gaps(const channel_samples& s) {
     std::printf("%zu %.1f\n", gaps, static_cast<double>(longest) * 1000.0 / rate);
 }
 
+std::size_t first_sound(const stereo& audio) {
+    for (std::size_t i = 0; i < audio.right.size(); ++i)
+        if (audio.right[i] != 0 || audio.left[i] != 0) return i;
+    return audio.right.size();
+}
+
+int print_contains(const char* recorded_path, const char* expected_path) {
+    stereo recorded;
+    stereo expected;
+    if (!load_raw(recorded_path, recorded) || !load_raw(expected_path, expected)) return 1;
+    const std::size_t at = first_sound(recorded);
+    const std::size_t from = first_sound(expected);
+    std::size_t differing = 0;
+    for (std::size_t i = from; i < expected.right.size(); ++i) {
+        const std::size_t j = at + (i - from);
+        if (j >= recorded.right.size() || recorded.right[j] != expected.right[i] || recorded.left[j] != expected.left[i])
+            ++differing;
+    }
+    std::size_t last = recorded.right.size();
+    while (last > at && std::abs(recorded.right[last - 1]) < silence_level && std::abs(recorded.left[last - 1]) < silence_level)
+        --last;
+    int largest = 0;
+    for (std::size_t i = at + 1; i < last; ++i) {
+        largest = std::max(largest, std::abs(recorded.right[i] - recorded.right[i - 1]));
+        largest = std::max(largest, std::abs(recorded.left[i] - recorded.left[i - 1]));
+    }
+    std::printf("%.4f %zu %zu %.4f %d\n", static_cast<double>(at) / rate, expected.right.size(), differing,
+                static_cast<double>(last - at) / rate, largest);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
     const std::string command = argv[1];
     if (command == "mor") return print_mor(argv[2]);
+    if (command == "contains" && argc >= 4) return print_contains(argv[2], argv[3]);
     stereo audio;
     if (!load_raw(argv[2], audio)) return 1;
     if (command == "segments") {

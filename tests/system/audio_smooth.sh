@@ -1,0 +1,30 @@
+# --smooth through a real server: what the sink receives is, sample for
+# sample, what --output writes for the same schedule (where the server
+# resamples, as PipeWire does, the length and the wave's steps instead): no
+# gap between the tones, no click at a change, five 1-s tones in exactly
+# 5 s of frames, and a fall to silence at the end.
+source "$(dirname "$0")/lib/audio_check.sh"
+audio_setup sox
+schedule=(--smooth -l=r 440,1 660,1 550,1 880,1 330,1)
+
+audio_record_start "$AUDIO_WORK/out.raw"
+"$TONQUEL_BIN" "${schedule[@]}" </dev/null >/dev/null 2>"$AUDIO_WORK/stderr"
+status=$?
+audio_record_stop
+[ $status -eq 0 ] || fail "exit status $status: $(cat "$AUDIO_WORK/stderr")"
+grep -q 'the sound ran out' "$AUDIO_WORK/stderr" && fail "the device ran dry: $(cat "$AUDIO_WORK/stderr")"
+
+"$TONQUEL_BIN" --output "$AUDIO_WORK/expected.wav" "${schedule[@]}" </dev/null >/dev/null 2>&1 || fail "no export"
+sox "$AUDIO_WORK/expected.wav" -t raw -e signed -b 16 "$AUDIO_WORK/expected.raw" || fail "sox could not read the export"
+read -r start frames differing sound largest < <(analyse contains "$AUDIO_WORK/out.raw" "$AUDIO_WORK/expected.raw")
+echo "heard from $start s: $frames frames expected, $differing differing; $sound s of sound, largest step $largest"
+expect_range "frames of the export" "$frames" 220500 220500
+if [ "$SOUND_SERVER_RESAMPLES" = 0 ]; then
+    expect_range "frames that differ from the export" "$differing" 0 0
+else
+    expect_range "seconds of sound" "$sound" 4.99 5.01
+fi
+# An 880 Hz sine at half volume steps by at most 2054; a gap or a cut wave
+# would step by thousands more.
+expect_range "largest step between samples" "$largest" 1 2300
+exit $AUDIO_FAILED
