@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/capture.h"
+#include "engine/control.h"
 #include "engine/file_export.h"
 #include "engine/keys.h"
 #include "engine/render.h"
@@ -130,7 +131,9 @@ struct tone_player {
         flush_records();
         current_platform->clock.sleep_ms(poll_step_ms);
         check_interrupt();
-        if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
+        const int64_t elapsed = current_platform->clock.now_seconds() - start_second;
+        const int code = poll_keys_and_control(run_phase::playing, elapsed);
+        if (dispatch_key(code, frequency, start_second) == key_effect::tone_ends) return false;
         if (time_is_over()) return false;
         if (settings.wait_for_device != 0 && devices_fail()) return false;
         status_line_step(poll_step_ms, current_platform->clock.now_seconds() - start_second, false);
@@ -169,6 +172,7 @@ struct tone_player {
         clock_source& clock = current_platform->clock;
         report_device(failed, (" (waiting up to " + std::to_string(settings.wait_for_device) +
                                " s for it to answer again)").c_str());
+        tell_control_clients(run_event::device_lost);
         close_devices();
         const int64_t waited_from = clock.now_seconds();
         const int64_t played = waited_from - start_second;
@@ -178,7 +182,8 @@ struct tone_player {
             clock.sleep_ms(poll_step_ms);
             check_interrupt();
             const int64_t waited = clock.now_seconds() - waited_from;
-            if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
+            const int code = poll_keys_and_control(run_phase::waiting_for_device, played);
+            if (dispatch_key(code, frequency, start_second) == key_effect::tone_ends) return false;
             status_line_waiting(poll_step_ms, played, waited, settings.wait_for_device);
             since_try_ms += poll_step_ms;
             if (since_try_ms < reopen_interval_ms) continue;
@@ -187,6 +192,7 @@ struct tone_player {
                 start_second = clock.now_seconds() - played;
                 log_err("%s: %s: the sound device answers again, after %lld s without sound\n", program_name,
                         failed.input ? "waveIn" : "waveOut", static_cast<long long>(waited));
+                tell_control_clients(run_event::device_back);
                 return true;
             }
             if (waited >= settings.wait_for_device) device_failure_exit(failed);
@@ -247,6 +253,7 @@ void play_entry(double frequency, int duration) {
     log_out("  %g, %d\n", frequency, duration);
     const entry_parts parts = split_entry(duration);
     status_line_entry(frequency, duration);
+    tell_control_clients_tone_start(frequency, duration);
     play_tone(frequency, parts.first_seconds, parts.first_pulse);
     if (parts.split) {
         // The pulsed tail of the tone, on a device of its own.
