@@ -133,6 +133,12 @@ public:
     // answers there.
     std::string open() {
         if (security_.attributes() == nullptr) return name_ + ": " + system_text(GetLastError());
+        // Wine lets a second first instance be made: a run that answers is
+        // found by calling it.
+        HANDLE other = CreateFileA(name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+        if (other != INVALID_HANDLE_VALUE || GetLastError() == ERROR_PIPE_BUSY)
+            return name_ + ": another run answers there";
         if (make_instance(true)) return "";
         const DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) return name_ + ": another run answers there";
