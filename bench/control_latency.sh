@@ -3,10 +3,10 @@
 #   1. from the start of `tonquel --send skip` to the change in the sound
 #      (the old tone gone from the sink's monitor, the next one there), over
 #      SKIPS skips (5 by default);
-#   2. the sound's continuity while a client floods the socket with bad
-#      lines as fast as it can, reading the error replies: the silences
-#      inside a 10 s tone, with and without the flood, the lines the run
-#      answered meanwhile and the CPU time the run took.
+#   2. the sound's continuity while clients flood the socket with bad lines
+#      as fast as they can, reading the error replies: the silences inside
+#      a 10 s tone with no client, one and sixteen flooding, the lines the
+#      run answered meanwhile and the CPU time the run took.
 #
 #   bench/control_latency.sh [BUILD_DIR] [SKIPS]
 #
@@ -64,28 +64,34 @@ while True:
             previous = kind
 PY
 
-# Floods the socket with lines that are not JSON for SECONDS, reading what
-# comes back; prints "LINES_SENT REPLIES".
+# Floods the socket from CLIENTS connections with lines that are not JSON
+# for SECONDS, reading what comes back; prints "LINES_SENT REPLIES".
 cat >"$work/flood.py" <<'PY'
 import select, socket, sys, time
-client = socket.socket(socket.AF_UNIX)
-client.connect(sys.argv[1])
-client.setblocking(False)
+clients = []
+for _ in range(int(sys.argv[3])):
+    client = socket.socket(socket.AF_UNIX)
+    client.connect(sys.argv[1])
+    client.setblocking(False)
+    clients.append(client)
 line = b"not json at all\n"
 chunk = line * 4096
 sent = replies = 0
 end = time.time() + float(sys.argv[2])
-while time.time() < end:
-    readable, writable, _ = select.select([client], [client], [], 0.05)
-    if writable:
+while time.time() < end and clients:
+    readable, writable, _ = select.select(clients, clients, [], 0.05)
+    for client in writable:
         try:
             sent += client.send(chunk)
-        except BlockingIOError:
+        except (BlockingIOError, BrokenPipeError, ConnectionResetError):
             pass
-    if readable:
-        data = client.recv(1 << 20)
+    for client in readable:
+        try:
+            data = client.recv(1 << 20)
+        except ConnectionResetError:
+            data = b""
         if not data:
-            break
+            clients.remove(client)
         replies += data.count(b"\n")
 print(sent // len(line), replies)
 PY
@@ -149,21 +155,23 @@ awk 'NR == FNR { sent[++skips] = $1; next }
          }
      }' "$work/sent" "$work/changes"
 
-echo "2. a 10 s tone, quiet and while a client floods the socket with bad lines"
-continuity() {  # $1: flood or quiet
+echo "2. a 10 s tone while no client, one or sixteen flood the socket with bad lines"
+continuity() {  # $1: how many clients flood the socket
     record_start "$times" 44100 >"$work/times"
     "$usage" "$bin" --control="$socket" 440,10 </dev/null >/dev/null 2>"$work/usage" &
     player=$!
     wait_until_answering
     local flood="-"
-    if [ "$1" = flood ]; then flood=$("$python" "$work/flood.py" "$socket" 8); fi
+    sleep 0.2  # the run lets go of the client that asked
+    if [ "$1" -gt 0 ]; then flood=$("$python" "$work/flood.py" "$socket" 8 "$1"); fi
     wait "$player"
     player=
     record_stop
     read -r _ gaps silent <"$work/times"
     read -r user system _ <<<"$(tail -1 "$work/usage")"
-    printf "   %-6s silences %s (%s s)  run's CPU %.3f s  lines sent, answered: %s\n" "$1" "$gaps" "$silent" \
-        "$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')" "$flood"
+    printf "   %2d flooding  silences %s (%s s)  run's CPU %.3f s  lines sent, answered: %s\n" "$1" "$gaps" \
+        "$silent" "$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')" "$flood"
 }
-continuity quiet
-continuity flood
+continuity 0
+continuity 1
+continuity 16

@@ -21,9 +21,9 @@ constexpr size_t most_clients = 16;
 constexpr size_t longest_line = 64 * 1024;
 // What may wait for a client that does not read before it is dropped.
 constexpr size_t most_waiting = 1024 * 1024;
-// What is read from one client in one step, so that a flood costs the step
-// a bounded time.
-constexpr size_t read_per_step = 64 * 1024;
+// The lines answered for one client in one step: a flood costs the step a
+// bounded time, and what it sends beyond waits in the channel.
+constexpr int lines_per_step = 32;
 
 struct control_client {
     std::unique_ptr<control_connection> connection;
@@ -97,15 +97,15 @@ void accept_clients() {
     }
 }
 
+// Takes in no more than a line's longest length at a time, so that nobody's
+// input piles up in the run.
 void receive_from(control_client& client) {
     char buffer[16 * 1024];
-    size_t taken = 0;
-    while (!client.hung_up && taken < read_per_step) {
+    while (!client.hung_up && client.input.size() <= longest_line) {
         const long got = client.connection->receive(buffer, sizeof buffer);
         if (got < 0) client.hung_up = true;
         if (got <= 0) return;
         client.input.append(buffer, static_cast<size_t>(got));
-        taken += static_cast<size_t>(got);
     }
 }
 
@@ -171,7 +171,7 @@ struct control_step {
 
     void answer_lines(control_client& client) {
         size_t from = 0;
-        for (;;) {
+        for (int lines = 0; lines < lines_per_step; ++lines) {
             const size_t end = client.input.find('\n', from);
             if (end == std::string::npos) break;
             std::string_view line(client.input.data() + from, end - from);
