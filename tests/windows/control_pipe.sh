@@ -7,9 +7,7 @@
 set -u
 source "$(dirname "$0")/lib/windows_check.sh"
 windows_setup
-unset PULSE_SERVER
-export XDG_RUNTIME_DIR="$WORK/runtime"  # no server lives here
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+windows_no_sound_server
 name=tonquel-test-$$
 pipe='\\.\pipe\'$name
 send() { timeout 30 "$TONQUEL_WINE" --control="$name" --send "$@" </dev/null; }

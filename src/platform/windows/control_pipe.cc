@@ -117,17 +117,72 @@ private:
     bool ready_ = false;
 };
 
-// Keeps one instance of the pipe waiting for the next client.
+// One instance of the pipe, waiting for its client.
+class waiting_instance {
+public:
+    // INVALID_HANDLE_VALUE in pipe() when it could not be made.
+    waiting_instance(const std::string& name, bool first, SECURITY_ATTRIBUTES* security) {
+        const DWORD open_mode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+        pipe_ = CreateNamedPipeA(name.c_str(), open_mode,
+                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                 PIPE_UNLIMITED_INSTANCES, pipe_buffer, pipe_buffer, 0, security);
+        if (pipe_ == INVALID_HANDLE_VALUE) return;
+        connect_.hEvent = event_;
+        if (!ConnectNamedPipe(pipe_, &connect_)) {
+            const DWORD error = GetLastError();
+            connected_ = error == ERROR_PIPE_CONNECTED;
+            pending_ = error == ERROR_IO_PENDING;
+        }
+    }
+    waiting_instance(const waiting_instance&) = delete;
+    waiting_instance& operator=(const waiting_instance&) = delete;
+
+    ~waiting_instance() {
+        if (pending_) {
+            CancelIoEx(pipe_, &connect_);
+            DWORD ignored = 0;
+            GetOverlappedResult(pipe_, &connect_, &ignored, TRUE);
+        }
+        if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
+        CloseHandle(event_);
+    }
+
+    HANDLE pipe() const { return pipe_; }
+
+    // Whether a client has connected; false for good when the wait failed
+    // (a client that came and went before it was taken).
+    bool connected() {
+        if (pending_) {
+            DWORD ignored = 0;
+            const bool done = GetOverlappedResult(pipe_, &connect_, &ignored, FALSE);
+            if (!done && GetLastError() == ERROR_IO_INCOMPLETE) return false;
+            pending_ = false;
+            connected_ = done;
+        }
+        return connected_;
+    }
+    bool failed() const { return !pending_ && !connected_; }
+
+    // The connected pipe, which the connection closes from now on.
+    HANDLE hand_over() {
+        HANDLE pipe = pipe_;
+        pipe_ = INVALID_HANDLE_VALUE;
+        return pipe;
+    }
+
+private:
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    HANDLE event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED connect_{};
+    bool pending_ = false;
+    bool connected_ = false;
+};
+
+// Keeps instances of the pipe waiting, as many as a Unix socket's backlog
+// holds, so that clients arriving together between two polls all connect.
 class pipe_listener final : public control_listener {
 public:
     explicit pipe_listener(std::string name) : name_(std::move(name)) {}
-    pipe_listener(const pipe_listener&) = delete;
-    pipe_listener& operator=(const pipe_listener&) = delete;
-
-    ~pipe_listener() override {
-        close_waiting();
-        CloseHandle(connect_event_);
-    }
 
     // The first instance; an error when the pipe exists, so another run
     // answers there.
@@ -139,66 +194,47 @@ public:
         if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
         if (other != INVALID_HANDLE_VALUE || GetLastError() == ERROR_PIPE_BUSY)
             return name_ + ": another run answers there";
-        if (make_instance(true)) return "";
-        const DWORD error = GetLastError();
-        if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) return name_ + ": another run answers there";
-        return name_ + ": " + system_text(error);
+        auto first = std::make_unique<waiting_instance>(name_, true, security_.attributes());
+        if (first->pipe() == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)
+                return name_ + ": another run answers there";
+            return name_ + ": " + system_text(error);
+        }
+        waiting_.push_back(std::move(first));
+        top_up();
+        return "";
     }
 
     control_client_connection accept() override {
-        if (waiting_ == INVALID_HANDLE_VALUE && !make_instance(false)) return {};
-        if (!connected_) {
-            DWORD ignored = 0;
-            if (!GetOverlappedResult(waiting_, &connect_, &ignored, FALSE)) {
-                // A client that came and went before it was taken.
-                if (GetLastError() != ERROR_IO_INCOMPLETE) close_waiting();
-                return {};
-            }
+        for (auto instance = waiting_.begin(); instance != waiting_.end(); ++instance) {
+            if (!(*instance)->connected()) continue;
+            HANDLE client = (*instance)->hand_over();
+            waiting_.erase(instance);
+            // The next instances are there before this one is handed on, so
+            // that the pipe's name never lapses while the run answers.
+            top_up();
+            return {std::make_unique<pipe_connection>(client), true};
         }
-        HANDLE client = waiting_;
-        waiting_ = INVALID_HANDLE_VALUE;
-        // The next instance is there before this one is handed on, so that
-        // the pipe's name never lapses while the run answers.
-        make_instance(false);
-        return {std::make_unique<pipe_connection>(client), true};
+        top_up();
+        return {};
     }
 
 private:
-    bool make_instance(bool first) {
-        const DWORD open_mode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-        waiting_ = CreateNamedPipeA(name_.c_str(), open_mode,
-                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                    PIPE_UNLIMITED_INSTANCES, pipe_buffer, pipe_buffer, 0, security_.attributes());
-        if (waiting_ == INVALID_HANDLE_VALUE) return false;
-        connect_ = OVERLAPPED{};
-        ResetEvent(connect_event_);
-        connect_.hEvent = connect_event_;
-        connected_ = false;
-        if (!ConnectNamedPipe(waiting_, &connect_)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_PIPE_CONNECTED) connected_ = true;
-            else if (error != ERROR_IO_PENDING) close_waiting();
-        }
-        return true;
-    }
+    static constexpr size_t instances_waiting = 32;
 
-    void close_waiting() {
-        if (waiting_ == INVALID_HANDLE_VALUE) return;
-        if (!connected_) {
-            CancelIoEx(waiting_, &connect_);
-            DWORD ignored = 0;
-            GetOverlappedResult(waiting_, &connect_, &ignored, TRUE);
+    void top_up() {
+        std::erase_if(waiting_, [](const std::unique_ptr<waiting_instance>& instance) { return instance->failed(); });
+        while (waiting_.size() < instances_waiting) {
+            auto instance = std::make_unique<waiting_instance>(name_, false, security_.attributes());
+            if (instance->pipe() == INVALID_HANDLE_VALUE) return;
+            waiting_.push_back(std::move(instance));
         }
-        CloseHandle(waiting_);
-        waiting_ = INVALID_HANDLE_VALUE;
     }
 
     std::string name_;
     own_user_only security_;
-    HANDLE waiting_ = INVALID_HANDLE_VALUE;
-    HANDLE connect_event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    OVERLAPPED connect_{};
-    bool connected_ = false;
+    std::vector<std::unique_ptr<waiting_instance>> waiting_;
 };
 
 class pipe_control_channel final : public control_channel {
