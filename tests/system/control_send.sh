@@ -25,11 +25,7 @@ send observe >"$AUDIO_WORK/events" 2>&1 &
 observer=$!
 sleep 2
 [ -z "$(send skip)" ] || fail "skip printed something"
-for _ in $(seq 50); do
-    [[ $(send status) == *'"frequency":880'* ]] && break
-    sleep 0.1
-done
-sleep 1
+sleep 2
 send bogus >"$AUDIO_WORK/bogus" 2>&1 && fail "an unknown command gave status 0"
 [ "$(cat "$AUDIO_WORK/bogus")" = 'tonquel: unknown command "bogus"' ] || fail "bogus: $(cat "$AUDIO_WORK/bogus")"
 send quit || fail "quit gave status $?"
