@@ -211,7 +211,10 @@ void stop_control() {
     listener.reset();
 }
 
-const release_step control_release{release_order::control, stop_control, stop_control};
+const release_step control_release{release_order::control, stop_control, [] {
+    clients.clear();
+    listener.reset();
+}};
 
 }  // namespace
 
