@@ -14,10 +14,26 @@ _tonquel()
     local cur prev words cword split
     _init_completion -s -n : || return
 
+    # --send takes a command of the run's, then its argument.
+    local i
+    for ((i = 1; i < cword; i++)); do
+        [[ ${words[i]} == --send ]] || continue
+        case $((cword - i)) in
+            1) COMPREPLY=($(compgen -W 'status schedule observe skip back pause resume quit add nearby' -- "$cur")) ;;
+            2)
+                case ${words[i + 1]} in
+                    add) COMPREPLY=($(compgen -W '1 -1' -- "$cur")) ;;
+                    nearby) COMPREPLY=($(compgen -W 'coarse fine' -- "$cur")) ;;
+                esac
+                ;;
+        esac
+        return
+    done
+
     # Options end at the first word that does not begin with "-"; their
     # values are skipped on the way. Only -f makes the positional arguments
     # file names; after -g or -s there are none, and the pairs are numbers.
-    local i word files=false positional=false
+    local word files=false positional=false
     for ((i = 1; i < cword; i++)); do
         word=${words[i]}
         if [[ $word != -* ]]; then
@@ -54,12 +70,17 @@ _tonquel()
                 ;;
         esac
         # --output=FILE and the devices were answered above; --wait-for-device
-        # takes a number.
+        # takes a number, --control=PATH a socket's name.
+        if $split && [[ $prev == --control ]]; then
+            _filedir
+            return
+        fi
         $split && return
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-g -f -s -b -o -v -vl -vr -V -r -S -T
                 -e -l -l=r -P -m -p --help --version --output --device
-                --input-device --list-devices --wait-for-device --allow-sleep' -- "$cur"))
+                --input-device --list-devices --wait-for-device --allow-sleep
+                --control --send' -- "$cur"))
             return
         fi
     fi

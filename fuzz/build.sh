@@ -16,7 +16,7 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
 # back ends, including the exits that unwind through run_tonquel's types.
 mapfile -t sources < <(cd "$root" && find src/process src/log src/schedule src/engine src/cli -name '*.cc' \
     ! -name '*_test.cc' ! -name '*_fuzz.cc' ! -name '*_bench.cc' | sort)
-sources+=(src/platform/sim/sim_platform.cc src/platform/linux/os_posix.cc)
+sources+=(src/platform/sim/sim_platform.cc src/platform/linux/os_posix.cc src/platform/linux/control_socket_unix.cc)
 
 objects=()
 for source in "${sources[@]}"; do
@@ -34,7 +34,7 @@ for source in "${sources[@]}"; do
 done
 wait
 
-for target in duration_fuzz frequency_file_fuzz; do
+for target in duration_fuzz frequency_file_fuzz control_request_fuzz; do
     "$cxx" "${flags[@]}" -fsanitize=fuzzer "$root/fuzz/$target.cc" "${objects[@]}" \
         -lpthread -o "$out/$target"
     echo "built $out/$target"

@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr const char* version_text = "1.13";
 constexpr const char* version_format = "%s:\n\tVersion: %s\n\t%s\n\t%s\n";
 // Both lines begin with a letter, so a session file holding the block reads
 // them back as comments.
@@ -40,6 +39,7 @@ constexpr const char* usage_format =
 // types that --output writes here.
 constexpr const char* help_format =
     "       %s --help | --version | --list-devices\n"
+    "       %s [--control[=path]] --send command [argument]\n"
     "\n"
     "Plays timed sequences of steady tones through the sound card, one after\n"
     "another, as 16-bit stereo at 44100 frames/s. The right channel always\n"
@@ -92,6 +92,17 @@ constexpr const char* help_format =
     "                where it stopped; without it the run ends with status 1\n"
     "  --allow-sleep lets the machine sleep while tones play; without it\n"
     "                tonquel asks the system to stay awake until the run ends\n"
+    "  --control[=path]\n"
+    "                while the run plays, it answers on a local socket that\n"
+    "                only this user can reach (a named pipe on Windows), one\n"
+    "                JSON object per line each way; without a path it is\n"
+    "                $XDG_RUNTIME_DIR/tonquel/control. Not with --output.\n"
+    "  --send command [argument]\n"
+    "                sends one command to the run that answers there, prints\n"
+    "                what it returns as one JSON line, and ends: status,\n"
+    "                schedule, skip, back, pause, resume, quit, add 1, add -1,\n"
+    "                nearby coarse, nearby fine (as the keys), or observe,\n"
+    "                which prints the run's events until it ends\n"
     "  --help        prints this text\n"
     "  --version     prints the version\n"
     "\n"
@@ -229,8 +240,8 @@ void parse_sweep(const char* value) {
     record_printf(out_stream, out_record, usage_format, program_name, program_name, program_name, program_name);
     std::string types = export_type_list();
     if (types.empty()) types = "none on this system";
-    record_printf(out_stream, out_record, help_format, program_name, types.c_str(), program_name, program_name,
-                  program_name);
+    record_printf(out_stream, out_record, help_format, program_name, program_name, types.c_str(), program_name,
+                  program_name, program_name);
     cleanup_and_exit(0);
 }
 
@@ -376,7 +387,19 @@ struct long_option {
     // The setting that names a sound device: the pre-scan fills it in too,
     // so that the start-up probe looks at the devices the run will use.
     const char* run_settings::*device = nullptr;
+    // The value may be left out, and is then never the next argument.
+    bool value_optional = false;
+    // The pre-scan applies it too, before any option acts: the control
+    // channel is set up before -r or -m create their files.
+    bool applied_early = false;
 };
+
+// --control or --control=PATH; nothing plays with --output.
+void choose_control(const char* address) {
+    if (settings.output_path != nullptr || (address != nullptr && address[0] == '\0')) usage_error();
+    settings.control = true;
+    settings.control_address = address;
+}
 
 constexpr long_option long_options[] = {
     {"help", false, true, [](const char*) { help(); }},
@@ -387,7 +410,8 @@ constexpr long_option long_options[] = {
      }},
     {"output", true, true,
      [](const char* path) {
-         if (path[0] == '\0' || settings.output_path != nullptr || mor_file != nullptr) usage_error();
+         if (path[0] == '\0' || settings.output_path != nullptr || mor_file != nullptr || settings.control)
+             usage_error();
          check_export_type(path);
          settings.output_path = path;
      }},
@@ -415,6 +439,7 @@ constexpr long_option long_options[] = {
     {"input-device", true, false, [](const char* name) { choose_device(&run_settings::input_device, name); },
      &run_settings::input_device},
     {"list-devices", false, true, [](const char*) { list_devices(); }},
+    {"control", true, false, choose_control, nullptr, true, true},
 };
 
 const short_option* find_short_option(char letter) {
@@ -434,18 +459,19 @@ const long_option* find_long_option(const char* argument) {
     return nullptr;
 }
 
-// The value of a long option that takes one: after "=", or the next argument.
-const char* long_option_value(option_reader& reader) {
+// The value of a long option that takes one: after "=", or the next argument
+// unless the value may be left out.
+const char* long_option_value(option_reader& reader, const long_option& option) {
     const char* equals = strchr(reader.argv[reader.index], '=');
     if (equals != nullptr) return equals + 1;
-    return reader.next_argument();
+    return option.value_optional ? nullptr : reader.next_argument();
 }
 
 // Any long option not in the table, and "--" alone, is a usage error.
 void parse_long_option(option_reader& reader) {
     const long_option* option = find_long_option(reader.argv[reader.index]);
     if (option == nullptr) usage_error();
-    option->apply(option->takes_value ? long_option_value(reader) : nullptr);
+    option->apply(option->takes_value ? long_option_value(reader, *option) : nullptr);
 }
 
 void parse_option(option_reader& reader) {
@@ -465,7 +491,7 @@ void parse_option(option_reader& reader) {
 }  // namespace
 
 const char* version_block() {
-    snprintf(version_buffer, sizeof version_buffer, version_format, program_name, version_text,
+    snprintf(version_buffer, sizeof version_buffer, version_format, program_name, program_version,
              ownership_line, contact_line);
     return version_buffer;
 }
@@ -487,9 +513,11 @@ bool run_needs_sound_devices(int argc, char** argv) {
             if (option->needs_no_sound_devices) return false;
             const char* value = strchr(argument, '=');
             if (value != nullptr) ++value;
-            if (option->takes_value && value == nullptr && ++reader.index < argc) value = argv[reader.index];
+            if (option->takes_value && !option->value_optional && value == nullptr && ++reader.index < argc)
+                value = argv[reader.index];
             // An empty name is the parser's usage error.
             if (option->device != nullptr && value != nullptr && value[0] != '\0') settings.*option->device = value;
+            if (option->applied_early) option->apply(value);
             continue;
         }
         const short_option* option = find_short_option(argument[1]);

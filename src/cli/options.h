@@ -9,7 +9,7 @@ int parse_options(int argc, char** argv);
 // device list, which use no sound device: the start-up probe is then left
 // out. Reads the options as parse_options will, without acting on them,
 // apart from noting the devices named (settings.output_device and
-// input_device) for the probe.
+// input_device) for the probe and --control's place (settings.control).
 bool run_needs_sound_devices(int argc, char** argv);
 
 // Writes the version block and the usage text to standard error; returns 2.

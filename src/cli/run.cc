@@ -4,9 +4,11 @@
 #include <cstring>
 #include <new>
 
+#include "cli/control_client.h"
 #include "cli/file_picker.h"
 #include "cli/options.h"
 #include "engine/capture.h"
+#include "engine/control.h"
 #include "engine/file_export.h"
 #include "engine/playback.h"
 #include "engine/smooth_playback.h"
@@ -106,7 +108,12 @@ void play_schedule() {
 }
 
 [[noreturn]] void run_phases(int argc, char** argv) {
-    if (run_needs_sound_devices(argc, argv)) warn_unless_sound_devices_fit();
+    if (asks_to_send(argc, argv)) cleanup_and_exit(send_control_command(argc, argv));
+    const bool sounds = run_needs_sound_devices(argc, argv);
+    if (sounds) warn_unless_sound_devices_fit();
+    // Before -r and -m create their files: a place where the run cannot
+    // answer leaves nothing behind.
+    if (sounds && settings.control) start_control();
     int first = parse_options(argc, argv);
     check_positional_arguments(argc, argv, first);
     finish_offsets();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/capture.h"
+#include "engine/control.h"
 #include "log/log.h"
 #include "process/exit.h"
 #include "process/release.h"
@@ -101,6 +102,7 @@ void begin(const device_failure& failure) {
     const int64_t now = monotonic_now();
     if (!wait.active) {
         wait = wait_state{true, failure, now, now, -1};
+        tell_control_clients(run_event::device_lost);
         report_device(failure, (" (waiting up to " + std::to_string(settings.wait_for_device) +
                                 " s for it to answer again)")
                                    .c_str());
@@ -149,6 +151,7 @@ void heard() {
             wait.failure.input ? "waveIn" : "waveOut",
             static_cast<long long>((wait.reopened_ms - wait.since_ms) / 1000));
     wait = wait_state{};
+    tell_control_clients(run_event::device_back);
 }
 
 void reset() {

@@ -3,6 +3,7 @@
 #include <climits>
 #include <csignal>
 
+#include "engine/control.h"
 #include "engine/status_line.h"
 #include "log/log.h"
 #include "platform/key_source.h"
@@ -51,18 +52,19 @@ void go_back() {
     fdt_pos = p;
 }
 
-// Waits for any key with a code; that key only resumes. The paused seconds
-// do not count towards the tone.
+// Waits for any key with a code, or a client's command; that key only
+// resumes. The paused seconds do not count towards the tone.
 void pause(int64_t& start_second) {
     clock_source& clock = current_platform->clock;
     announce_pause();
     int64_t pause_second = clock.now_seconds();
-    while (poll_key() == key_none) {
+    while (poll_keys_and_control(run_phase::paused, pause_second - start_second) == key_none) {
         clock.sleep_ms(pause_poll_ms);
         check_interrupt();
         status_line_step(pause_poll_ms, pause_second - start_second, true);
     }
     start_second += clock.now_seconds() - pause_second;
+    tell_control_clients(run_event::resume);
 }
 
 }  // namespace
@@ -70,19 +72,7 @@ void pause(int64_t& start_second) {
 void announce_pause() {
     log_out("#pause\n");
     flush_records();
-}
-
-int poll_key() {
-    int code = current_platform->keys.poll_key();
-    if (code == key_console_missing) {
-        log_err("%s: GetStdHandle() failed\n", program_name);
-        cleanup_and_exit(1);
-    }
-    if (code == key_read_failed) {
-        log_err("%s: ReadConsoleInput() failed\n", program_name);
-        cleanup_and_exit(1);
-    }
-    return code;
+    tell_control_clients(run_event::pause);
 }
 
 key_effect dispatch_key(int code, double f, int64_t& start_second) {

@@ -10,5 +10,3 @@ enum class key_effect { tone_goes_on, tone_ends };
 key_effect dispatch_key(int code, double f, int64_t& start_second);
 // The pause key's line, in the record before the pause begins.
 void announce_pause();
-// The next key press, or 0. A console that cannot be read ends the run.
-int poll_key();

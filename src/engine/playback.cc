@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/capture.h"
+#include "engine/control.h"
 #include "engine/device_wait.h"
 #include "engine/file_export.h"
 #include "engine/keys.h"
@@ -105,7 +106,8 @@ struct tone_player {
         flush_records();
         current_platform->clock.sleep_ms(poll_step_ms);
         check_interrupt();
-        const int key = poll_key();
+        const int64_t elapsed = current_platform->clock.now_seconds() - start_second;
+        const int key = poll_keys_and_control(run_phase::playing, elapsed);
         // A pause lets the device run out of sound on purpose.
         if (key == 'p') paused_since_refill = true;
         if (dispatch_key(key, frequency, start_second) == key_effect::tone_ends) return false;
@@ -184,7 +186,8 @@ struct tone_player {
             clock.sleep_ms(poll_step_ms);
             check_interrupt();
             device_wait::end_run_if_over();
-            if (dispatch_key(poll_key(), frequency, start_second) == key_effect::tone_ends) return false;
+            const int key = poll_keys_and_control(run_phase::waiting_for_device, played);
+            if (dispatch_key(key, frequency, start_second) == key_effect::tone_ends) return false;
             status_line_waiting(poll_step_ms, played, device_wait::waited_seconds(), settings.wait_for_device);
             if (!device_wait::try_due()) continue;
             if (open_devices(failed, device_wait::try_answer_limit_ms())) {
@@ -246,6 +249,7 @@ void play_entry(double frequency, int duration) {
     log_out("  %g, %d\n", frequency, duration);
     const entry_parts parts = split_entry(duration);
     status_line_entry(frequency, duration);
+    tell_control_clients_tone_start(frequency, duration);
     play_tone(frequency, parts.first_seconds, parts.first_pulse);
     if (parts.split) {
         // The pulsed tail of the tone, on a device of its own.

@@ -1,5 +1,6 @@
 #include "engine/schedule_walk.h"
 
+#include "engine/control.h"
 #include "engine/status_line.h"
 #include "log/log.h"
 #include "schedule/entry_parts.h"
@@ -29,6 +30,7 @@ bool walk_to_next_tone(walked_tone& tone) {
         }
         log_out("  %g, %d\n", entry.frequency, entry.duration);
         status_line_entry(entry.frequency, entry.duration);
+        tell_control_clients_tone_start(entry.frequency, entry.duration);
         tone = {entry.frequency, entry.duration};
         return true;
     }

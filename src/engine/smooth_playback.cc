@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/control.h"
 #include "engine/device_wait.h"
 #include "engine/file_export.h"
 #include "engine/frame_stream.h"
@@ -55,7 +56,7 @@ public:
             flush_records();
             current_platform->clock.sleep_ms(feed_step_ms);
             check_interrupt();
-            if (++steps_ % steps_per_key_poll == 0) act_on_key();
+            if (++steps_ % steps_per_key_poll == 0) act_on_key(run_phase::playing);
             ride_out_failures();
             if (mor_file != nullptr) keep_input();
             show_status();
@@ -188,12 +189,15 @@ private:
 
     // Keys every 50 ms: a pause holds the tone while silence plays, and
     // the next key only resumes.
-    void act_on_key() {
-        const int key = poll_key();
+    void act_on_key(run_phase phase) {
+        const stream_tone& tone = stream_.tone();
+        const int key = poll_keys_and_control(paused_ ? run_phase::paused : phase,
+                                              tone.frames_done / sample_rate - tone.seconds_before);
         if (key == key_none) return;
         if (paused_) {
             paused_ = false;
             stream_.resume();
+            tell_control_clients(run_event::resume);
             return;
         }
         if (key == 'p') {
@@ -240,7 +244,7 @@ private:
             clock.sleep_ms(poll_step_ms);
             check_interrupt();
             device_wait::end_run_if_over();
-            act_on_key();
+            act_on_key(run_phase::waiting_for_device);
             if (mor_file != nullptr) keep_input();
             status_line_waiting(poll_step_ms, stream_.tone().frames_done / sample_rate, device_wait::waited_seconds(),
                                 settings.wait_for_device);

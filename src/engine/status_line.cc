@@ -128,6 +128,15 @@ void draw_status_line(int slept_ms, int64_t part_elapsed, bool paused, const std
     if (ms_since_draw < draw_interval_ms) return;
     const int width = terminal_line_width(terminal_line_role::status);
     if (width == 0) return;
+    status_fields fields = status_line_fields(part_elapsed);
+    fields.paused = paused;
+    fields.waiting = waiting;
+    if (offer_terminal_line(terminal_line_role::status, status_line_text(fields, width))) ms_since_draw = 0;
+}
+
+}  // namespace
+
+status_fields status_line_fields(int64_t part_elapsed) {
     follow_schedule(summary);
     int64_t elapsed = entry.seconds_before + (part_elapsed > 0 ? part_elapsed : 0);
     if (elapsed > entry.sound_seconds) elapsed = entry.sound_seconds;
@@ -135,17 +144,14 @@ void draw_status_line(int slept_ms, int64_t part_elapsed, bool paused, const std
     char frequency[32];
     snprintf(frequency, sizeof frequency, "%g", entry.frequency);
     fields.frequency = frequency;
+    fields.frequency_hz = entry.frequency;
     fields.elapsed_seconds = elapsed;
     fields.total_seconds = entry.sound_seconds;
     fields.tone_number = summary.tones_through;
     fields.tone_count = summary.tones;
     fields.schedule_left_seconds = entry.sound_seconds - elapsed + summary.seconds_after;
-    fields.paused = paused;
-    fields.waiting = waiting;
-    if (offer_terminal_line(terminal_line_role::status, status_line_text(fields, width))) ms_since_draw = 0;
+    return fields;
 }
-
-}  // namespace
 
 void status_line_step(int slept_ms, int64_t part_elapsed, bool paused) {
     draw_status_line(slept_ms, part_elapsed, paused, "");

@@ -9,6 +9,7 @@
 // What the status line tells about the playing tone.
 struct status_fields {
     std::string frequency;  // as the tone's progress line prints it
+    double frequency_hz = 0;
     int64_t elapsed_seconds = 0;
     int64_t total_seconds = 0;
     uint32_t tone_number = 0;  // among the tone entries, from 1
@@ -38,4 +39,7 @@ void status_line_tail(int seconds_before);
 void status_line_step(int slept_ms, int64_t part_elapsed, bool paused);
 // The same while the sound device is away: waited seconds of at most limit.
 void status_line_waiting(int slept_ms, int64_t part_elapsed, int64_t waited, int64_t limit);
+// What the line tells now, part_elapsed seconds into the part that plays,
+// drawn or not: the control channel's status tells the same.
+status_fields status_line_fields(int64_t part_elapsed);
 void reset_status_line();

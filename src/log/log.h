@@ -6,6 +6,8 @@
 
 // The name every message starts with, whatever the process was started as.
 inline constexpr const char* program_name = "tonquel";
+// The version that the version block and the control protocol's status give.
+inline constexpr const char* program_version = "1.13";
 
 // The two standard streams the run writes to; tests point them elsewhere.
 extern FILE* out_stream;

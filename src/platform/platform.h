@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/control_channel.h"
 #include "platform/file_chooser.h"
 #include "platform/key_source.h"
 #include "platform/sleep_inhibitor.h"
@@ -11,6 +12,8 @@
 // Everything the program asks of the operating system, apart from plain
 // files, standard streams and signals. A system whose back ends lack the
 // last three runs without them: no lines drawn on the terminal, no export.
+// The control channel (--control, --send) is the same: without it no run
+// can be controlled from outside.
 struct platform {
     clock_source& clock;
     wave_audio& audio;
@@ -20,4 +23,5 @@ struct platform {
     terminal_line& progress_line = none_terminal_line();  // on standard error
     sound_file_writer& sound_writer = none_sound_file_writer();
     sleep_inhibitor& sleep = none_sleep_inhibitor();
+    control_channel& control = none_control_channel();
 };

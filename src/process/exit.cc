@@ -14,6 +14,8 @@ extern "C" void record_signal(int signal_number) {
     pending_signal = signal_number;
 }
 
+int ending_code = 0;
+
 void close_plainly(FILE*& file) {
     if (file != nullptr) fclose(file);
     file = nullptr;
@@ -22,16 +24,23 @@ void close_plainly(FILE*& file) {
 }  // namespace
 
 void cleanup_and_exit(int code) {
+    ending_code = code;
     release_all();
+    throw run_exit{ending_status()};
+}
+
+int ending_status() {
     // A run that played through but lost part of its record did not succeed.
-    if (code == 0 && record_incomplete) code = 1;
-    throw run_exit{code};
+    return ending_code == 0 && record_incomplete ? 1 : ending_code;
 }
 
 void exit_closing_files(int code) {
+    ending_code = code;
     release_only(release_order::pending_records);
     close_plainly(session_file);
     close_plainly(mor_file);
+    // No socket is left behind on this way out either.
+    release_only(release_order::control);
     throw run_exit{code};
 }
 

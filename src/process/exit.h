@@ -14,6 +14,9 @@ struct run_exit {
 // terminal, and ends the run with code; 1 instead of 0 when part of the
 // record was lost.
 [[noreturn]] void cleanup_and_exit(int code);
+// The status the run ends with, as far as the release steps done so far
+// decide it: for the steps that tell it on.
+int ending_status();
 // Ends the run as a plain process exit would: the session and MOR files are
 // closed, nothing else is released.
 [[noreturn]] void exit_closing_files(int code);

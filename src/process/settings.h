@@ -38,6 +38,10 @@ struct run_settings {
     // from, as the user named them; nullptr: the system's default.
     const char* output_device = nullptr;
     const char* input_device = nullptr;
+    // --control: the run answers on the control channel, at the place
+    // named (nullptr: the default place).
+    bool control = false;
+    const char* control_address = nullptr;
 };
 
 extern run_settings settings;

@@ -14,10 +14,15 @@ touch a.txt b.wav
 mkdir tones
 
 all_options=(-g -f -s -b -o -v -vl -vr -V -r -S -T -e -l -l=r -P -m -p
-    --help --version --output --device --input-device --list-devices --wait-for-device --allow-sleep)
+    --help --version --output --device --input-device --list-devices --wait-for-device --allow-sleep
+    --control --send)
 expect_completions "tonquel -" "${all_options[@]}"
 expect_completions "tonquel --" --help --version --output --device --input-device --list-devices \
-    --wait-for-device --allow-sleep
+    --wait-for-device --allow-sleep --control --send
+expect_completions "tonquel --control=" a.txt b.wav tones
+expect_completions "tonquel --send " status schedule observe skip back pause resume quit add nearby
+expect_completions "tonquel --control=a.txt --send nearby " coarse fine
+expect_completions "tonquel --send add -" -1
 expect_completions "tonquel -l=" -l=r
 expect_completions "tonquel -f " a.txt b.wav tones
 expect_completions "tonquel -f a" a.txt

@@ -24,7 +24,7 @@ usage=$("$TONQUEL_BIN" </dev/null 2>&1 >/dev/null | sed -n '/^Usage:/,$p')
 [ -n "$usage" ] || fail "the program printed no usage text"
 options=$(grep -o -- '-v\[lr\]\|-[A-Za-z]\(=r\)\?' <<<"$usage" | sed 's/^-v\[lr\]$/-v\n-vl\n-vr/' | sort -u)
 [ "$(wc -l <<<"$options")" -ge 15 ] || fail "too few options read from the usage text: $options"
-for option in $options --help --version --output --device --input-device --list-devices; do
+for option in $options --help --version --output --device --input-device --list-devices --control --send; do
     grep -qx -- "$option" <<<"$tags" || fail "option $option has no entry under OPTIONS"
 done
 

@@ -7,7 +7,9 @@
 // The input is three parts:
 //   line 1     the arguments, separated by single spaces (so "" arguments
 //              can occur); an argument holding '/' or '\' is not run, so
-//              that every file a run touches lies in its own folder
+//              that every file a run touches lies in its own folder, and
+//              neither is --send or --control without a place, which would
+//              reach a run of this user's outside it
 //   line 2     the key script: each byte a key pressed 300 ms after the one
 //              before, except these, which set up the platform instead:
 //              \x01 the output device does not open, \x02 the n-th write to
@@ -63,7 +65,8 @@ inline whole_run_input parse_whole_run_input(const uint8_t* data, size_t size) {
         from = space + 1;
     }
     for (const std::string& arg : input.args)
-        if (arg.find_first_of("/\\") != std::string::npos) input.runnable = false;
+        if (arg.find_first_of("/\\") != std::string::npos || arg.rfind("--send", 0) == 0 || arg == "--control")
+            input.runnable = false;
     if (first_end == std::string::npos) return input;
     const size_t second_end = text.find('\n', first_end + 1);
     input.keys = text.substr(first_end + 1, second_end == std::string::npos ? std::string::npos

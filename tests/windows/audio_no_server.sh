@@ -5,9 +5,7 @@
 set -u
 source "$(dirname "$0")/lib/windows_check.sh"
 windows_setup
-unset PULSE_SERVER
-export XDG_RUNTIME_DIR="$WORK/runtime"  # no server lives here
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+windows_no_sound_server
 
 cd "$WORK"
 timeout 20 "$TONQUEL_WINE" -r 440,1 550,1 </dev/null >"$WORK/out" 2>"$WORK/err"

@@ -14,7 +14,7 @@
 namespace {
 
 // ALSA's default device, the terminal, zenity or kdialog, the POSIX clock,
-// libsndfile, logind.
+// libsndfile, logind, a Unix socket for --control.
 struct linux_platform final : native_platform {
     posix_clock clock;
     std::unique_ptr<wave_audio> audio = make_alsa_wave_audio();
@@ -24,7 +24,9 @@ struct linux_platform final : native_platform {
     std::unique_ptr<terminal_line> progress_line = make_tty_terminal_line(STDERR_FILENO);
     std::unique_ptr<sound_file_writer> sound_writer = make_sndfile_writer();
     std::unique_ptr<sleep_inhibitor> sleep = make_logind_sleep_inhibitor();
-    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer, *sleep};
+    std::unique_ptr<control_channel> control = make_system_control_channel();
+    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer,
+                       *sleep, *control};
 
     platform& services() override { return services_; }
     bool left_a_device_behind() const override {

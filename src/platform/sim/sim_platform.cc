@@ -442,4 +442,6 @@ void sim_platform::advance(int64_t ms) {
             s.code = 0;
         }
     }
+    while (next_action_ < actions_.size() && actions_[next_action_].at_ms <= now_ms_)
+        actions_[next_action_++].action();
 }

@@ -13,7 +13,9 @@
 // A simulated platform: a virtual clock that only the sleeps advance, a sound
 // device that plays queued blocks in virtual real time and records what it
 // plays, an input device fed by a signal function, scripted keys and a
-// scripted file chooser. A whole run on it takes milliseconds.
+// scripted file chooser. A whole run on it takes milliseconds. The control
+// channel is this system's own, so that tests talk to the run on a real
+// socket at scripted moments of virtual time.
 
 class sim_platform;
 
@@ -262,6 +264,9 @@ public:
     void advance(int64_t ms);
     // The signal arrives once virtual time reaches at_ms.
     void raise_signal_at(int64_t at_ms, int signal_number) { signals_.push_back({at_ms, signal_number}); }
+    // The action runs once virtual time reaches at_ms, in the sleep that
+    // gets there; actions are given in time order.
+    void at(int64_t at_ms, std::function<void()> action) { actions_.push_back({at_ms, std::move(action)}); }
 
     // The process is held up once, as a busy machine holds it: the sleep
     // that reaches at_ms takes ms more.
@@ -278,6 +283,7 @@ public:
     sim_terminal_line progress_line{*this};
     sim_sound_file_writer sound_writer;
     sim_sleep_inhibitor sleep;
+    std::unique_ptr<control_channel> control = make_system_control_channel();
     int64_t total_sleep_ms = 0;
 
     // Where virtual time starts: a whole second, so tone timing is exact.
@@ -286,5 +292,11 @@ public:
 private:
     int64_t now_ms_ = start_ms;
     std::vector<sim_key> signals_;
-    platform services_{clock, audio, keys, chooser, status_line, progress_line, sound_writer, sleep};
+    struct timed_action {
+        int64_t at_ms;
+        std::function<void()> action;
+    };
+    std::vector<timed_action> actions_;
+    size_t next_action_ = 0;
+    platform services_{clock, audio, keys, chooser, status_line, progress_line, sound_writer, sleep, *control};
 };

@@ -12,7 +12,7 @@ namespace {
 
 // WinMM's wave mapper, the console's input records, the common open dialog,
 // lines drawn in the console window, WAV files through WinMM, the
-// thread execution state.
+// thread execution state, a named pipe for --control.
 struct windows_platform final : native_platform {
     win32_clock clock;
     std::unique_ptr<wave_audio> audio = make_winmm_wave_audio();
@@ -22,7 +22,9 @@ struct windows_platform final : native_platform {
     std::unique_ptr<terminal_line> progress_line = make_console_terminal_line(STD_ERROR_HANDLE);
     std::unique_ptr<sound_file_writer> sound_writer = make_wav_writer();
     std::unique_ptr<sleep_inhibitor> sleep = make_win32_sleep_inhibitor();
-    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer, *sleep};
+    std::unique_ptr<control_channel> control = make_system_control_channel();
+    platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer,
+                       *sleep, *control};
 
     platform& services() override { return services_; }
 };

@@ -1,5 +1,7 @@
 #include "platform/windows/sound_file_wav.h"
 
+#include "platform/windows/system_text.h"
+
 #include "platform/wave_audio.h"
 
 #include <windows.h>
@@ -16,15 +18,6 @@ namespace {
 constexpr WORD channels = 2;
 constexpr DWORD frame_rate = 44100;
 constexpr WORD bits = 16;
-
-std::string system_text(DWORD code) {
-    char text[512] = "";
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                  text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.'))
-        text[--length] = '\0';
-    return length > 0 ? text : "system error " + std::to_string(code);
-}
 
 // A new file beside path, named as the Linux program names it, open for
 // writing; it is put in place only when complete.

@@ -3,6 +3,7 @@
 #
 #   windows_setup PROGRAM...  skip (77) unless Wine, the exe and the programs
 #                             exist; WORK is a scratch folder removed at exit
+#   windows_no_sound_server   no sound server for the program to find
 #   tonquel ARGS...           the Windows program under Wine
 #   fail MESSAGE
 
@@ -39,4 +40,10 @@ windows_setup() {
     export WINEDLLOVERRIDES="winealsa.drv=d"
     WORK=$(mktemp -d /tmp/tonquel-windows.XXXXXX)
     trap windows_cleanup EXIT
+}
+
+windows_no_sound_server() {
+    unset PULSE_SERVER
+    export XDG_RUNTIME_DIR="$WORK/runtime"  # no server lives here
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
 }

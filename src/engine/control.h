@@ -1,0 +1,32 @@
+#pragma once
+
+#include <climits>
+#include <cstdint>
+
+// Control from outside (--control): while the run plays it answers its
+// clients on the control channel (engine/control_protocol.h): what plays,
+// the schedule, commands that act as the keys do, and events for the clients
+// that observe. The channel is polled where the keys are, never waited on,
+// so that no client can delay the sound.
+
+// What the run is doing while it polls; the code that waits sets it.
+enum class run_phase { playing, paused, waiting_for_device, waiting_to_start };
+
+// What a resume command gives the pause that polls: like any key it ends the
+// pause, and it does nothing else.
+constexpr int key_resume = INT_MIN + 2;
+
+// Starts answering at the place --control names, before anything is created
+// or sounds. A place that cannot be had ends the run with status 1.
+void start_control();
+
+// The key pressed; without one, the key that a client's command stands for
+// (one a step). Answers the clients' other requests meanwhile, as of
+// part_elapsed seconds into the part that plays.
+int poll_keys_and_control(run_phase phase, int64_t part_elapsed);
+
+// What the observing clients hear of. The end of the run is told by the
+// release step, with its exit status.
+enum class run_event { pause, resume, device_lost, device_back };
+void tell_control_clients(run_event event);
+void tell_control_clients_tone_start(double frequency, int duration);

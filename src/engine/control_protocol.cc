@@ -1,0 +1,225 @@
+#include "engine/control_protocol.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstring>
+
+#include "log/log.h"
+
+namespace {
+
+// Keys in the order written, as the examples of the protocol show them.
+using json = nlohmann::ordered_json;
+
+// Texts from files and from bad input may hold bytes that are not UTF-8:
+// they are sent as U+FFFD rather than failing the line.
+std::string text_of(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// 440 rather than 440.0, as a person writes a whole number of hertz.
+json number(double value) {
+    constexpr double exact_limit = 9007199254740992.0;  // 2^53
+    if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < exact_limit)
+        return static_cast<int64_t>(value);
+    return value;
+}
+
+struct command_name {
+    const char* name;
+    control_command command;
+};
+
+constexpr command_name plain_commands[] = {
+    {"status", control_command::status}, {"schedule", control_command::schedule},
+    {"observe", control_command::observe}, {"skip", control_command::skip},
+    {"back", control_command::back},     {"pause", control_command::pause},
+    {"resume", control_command::resume}, {"quit", control_command::quit},
+};
+
+// The command of a request's "command" list; error tells what is wrong.
+control_command command_of(const json& list, std::string& error) {
+    if (!list.is_array() || list.empty() || !list[0].is_string()) {
+        error = "\"command\" is not a list that starts with a command's name";
+        return control_command::status;
+    }
+    const std::string name = list[0].get<std::string>();
+    const size_t arguments = list.size() - 1;
+    for (const command_name& plain : plain_commands) {
+        if (name != plain.name) continue;
+        if (arguments != 0) error = "\"" + name + "\" takes no arguments";
+        return plain.command;
+    }
+    if (name == "add") {
+        if (arguments == 1 && list[1].is_number() && list[1].get<double>() == 1.0) return control_command::add_above;
+        if (arguments == 1 && list[1].is_number() && list[1].get<double>() == -1.0) return control_command::add_below;
+        error = "\"add\" takes 1 or -1";
+        return control_command::status;
+    }
+    if (name == "nearby") {
+        if (arguments == 1 && list[1] == "coarse") return control_command::nearby_coarse;
+        if (arguments == 1 && list[1] == "fine") return control_command::nearby_fine;
+        error = "\"nearby\" takes \"coarse\" or \"fine\"";
+        return control_command::status;
+    }
+    error = "unknown command " + text_of(list[0]);
+    return control_command::status;
+}
+
+// Reads a line only for what is wrong with it: the parser's message without
+// its "[json.exception...] " tag. A thrown parse error costs several times
+// the parse itself, and a client may send nothing but bad lines.
+struct parse_error_finder final : nlohmann::json_sax<json> {
+    std::string message;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return true; }
+    bool key(string_t&) override { return true; }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& failure) override {
+        const char* text = failure.what();
+        const char* tag_end = strstr(text, "] ");
+        message = tag_end != nullptr ? tag_end + 2 : text;
+        return false;
+    }
+};
+
+}  // namespace
+
+control_request parse_control_request(std::string_view line) {
+    control_request request;
+    const json parsed = json::parse(line.begin(), line.end(), nullptr, false);
+    if (parsed.is_discarded()) {
+        parse_error_finder finder;
+        json::sax_parse(line.begin(), line.end(), &finder);
+        request.error = "not JSON: " + finder.message;
+        return request;
+    }
+    if (!parsed.is_object()) {
+        request.error = "not a JSON object";
+        return request;
+    }
+    if (const auto id = parsed.find("request_id"); id != parsed.end()) {
+        // Echoed as it came: a number or a string, never a structure that
+        // would be as deep as the line is long.
+        if (!id->is_number() && !id->is_string()) {
+            request.error = "\"request_id\" is neither a number nor a string";
+            return request;
+        }
+        request.request_id = text_of(*id);
+    }
+    const auto list = parsed.find("command");
+    if (list == parsed.end()) {
+        request.error = "no \"command\"";
+        return request;
+    }
+    request.command = command_of(*list, request.error);
+    return request;
+}
+
+std::string control_success(const std::string& request_id, const std::string& data) {
+    std::string line = "{";
+    if (!request_id.empty()) line += "\"request_id\":" + request_id + ",";
+    line += "\"error\":\"success\"";
+    if (!data.empty()) line += ",\"data\":" + data;
+    return line + "}\n";
+}
+
+std::string control_failure(const std::string& request_id, const std::string& error) {
+    std::string line = "{";
+    if (!request_id.empty()) line += "\"request_id\":" + request_id + ",";
+    return line + "\"error\":" + text_of(error) + "}\n";
+}
+
+std::string control_status_data(const control_status& status) {
+    json data;
+    data["state"] = status.state;
+    data["frequency"] = number(status.frequency);
+    data["duration"] = status.duration;
+    data["elapsed"] = status.elapsed;
+    data["index"] = status.index;
+    data["entries"] = status.entries;
+    data["left"] = status.left;
+    data["version"] = program_version;
+    return text_of(data);
+}
+
+std::string control_schedule_data(const fdt_entry* entries, uint32_t first, uint32_t count) {
+    // Written entry by entry: a schedule of a million entries as one JSON
+    // value would take hundreds of megabytes.
+    std::string list = "[";
+    for (uint32_t i = first; i < count; ++i) {
+        if (i != first) list += ',';
+        const fdt_entry& entry = entries[i];
+        if (entry.text == nullptr) {
+            list += "{\"frequency\":" + number(entry.frequency).dump() + ",\"duration\":" +
+                    std::to_string(entry.duration) + "}";
+        } else {
+            std::string text = entry.text;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            list += "{\"comment\":" + text_of(text) + "}";
+        }
+    }
+    return list + "]";
+}
+
+std::string control_event(const char* name) {
+    json event;
+    event["event"] = name;
+    return text_of(event) + "\n";
+}
+
+std::string control_tone_event(double frequency, int duration, uint32_t index) {
+    json event;
+    event["event"] = "tone-start";
+    event["frequency"] = number(frequency);
+    event["duration"] = duration;
+    event["index"] = index;
+    return text_of(event) + "\n";
+}
+
+std::string control_end_event(int status) {
+    json event;
+    event["event"] = "end";
+    event["status"] = status;
+    return text_of(event) + "\n";
+}
+
+std::string control_request_line(const char* command, const char* argument) {
+    json request;
+    json list = json::array({command});
+    if (argument != nullptr) {
+        const json value = json::parse(argument, nullptr, false);
+        if (value.is_number()) list.push_back(value);
+        else list.push_back(argument);
+    }
+    request["command"] = list;
+    request["request_id"] = 1;
+    return text_of(request) + "\n";
+}
+
+control_answer read_control_answer(std::string_view line) {
+    control_answer answer;
+    const json parsed = json::parse(line.begin(), line.end(), nullptr, false);
+    if (!parsed.is_object()) return answer;
+    if (parsed.contains("event")) {
+        answer.type = control_answer::kind::event;
+        return answer;
+    }
+    const auto error = parsed.find("error");
+    if (error == parsed.end() || !error->is_string()) return answer;
+    answer.type = control_answer::kind::reply;
+    answer.success = *error == "success";
+    if (!answer.success) answer.error = error->get<std::string>();
+    if (const auto data = parsed.find("data"); data != parsed.end()) answer.data = text_of(*data);
+    return answer;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+// The local channel on which a running schedule answers the programs that
+// control it (--control), and through which --send reaches it: a Unix socket
+// on Linux, a named pipe on Windows. The run polls it in its poll step, so
+// nothing here ever waits for a client.
+
+// One client's end of the channel.
+struct control_connection {
+    virtual ~control_connection() = default;
+    // Up to size bytes that have arrived: their count, 0 when none wait, -1
+    // once the other end has gone.
+    virtual long receive(char* buffer, size_t size) = 0;
+    // Hands over what the channel takes of data now: the count, 0 when it is
+    // full, -1 once the other end has gone.
+    virtual long send(const char* data, size_t size) = 0;
+    // Waits up to ms milliseconds for something to receive (or for the other
+    // end to go); for the --send side only, never for the run.
+    virtual void wait_for_input(int ms) = 0;
+};
+
+// A client that connected, and whether it runs as the user who started the
+// run (or as the administrator): only such a client may control it.
+struct control_client_connection {
+    std::unique_ptr<control_connection> connection;
+    bool same_user = true;
+};
+
+struct control_listener {
+    virtual ~control_listener() = default;
+    // The next client that connected, or none.
+    virtual control_client_connection accept() = 0;
+};
+
+struct control_channel {
+    virtual ~control_channel() = default;
+    // Where a run answers without a place named, and where --send looks.
+    virtual std::string default_address() = 0;
+    // The place that --control=NAME names.
+    virtual std::string named_address(const std::string& name) = 0;
+    // Starts answering at address, which only the user may reach; in a
+    // private folder (the default place) the folder is made and checked
+    // first. A place where no run answers any more is taken over. nullptr and
+    // the message (without the program's name) when it cannot be done.
+    virtual std::unique_ptr<control_listener> listen(const std::string& address, bool private_folder,
+                                                     std::string& error) = 0;
+    // The client's connection to the run that answers at address. nullptr
+    // when none does: error is then empty, or tells why it cannot be reached.
+    virtual std::unique_ptr<control_connection> connect(const std::string& address, std::string& error) = 0;
+};
+
+// This system's channel. The simulated platform uses it too: the tests talk
+// to runs on a real socket.
+std::unique_ptr<control_channel> make_system_control_channel();
+
+// For a platform put together without one: nothing can listen.
+inline control_channel& none_control_channel() {
+    struct no_control_channel final : control_channel {
+        std::string default_address() override { return "control"; }
+        std::string named_address(const std::string& name) override { return name; }
+        std::unique_ptr<control_listener> listen(const std::string& address, bool, std::string& error) override {
+            error = address + ": no control channel on this system";
+            return nullptr;
+        }
+        std::unique_ptr<control_connection> connect(const std::string&, std::string&) override { return nullptr; }
+    };
+    static no_control_channel none;
+    return none;
+}

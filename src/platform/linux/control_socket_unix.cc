@@ -1,0 +1,193 @@
+#include "platform/linux/control_socket_unix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int backlog = 32;
+
+std::string system_error(const std::string& path, int error) {
+    return path + ": " + strerror(error);
+}
+
+// False when the path does not fit a socket address.
+bool socket_address(const std::string& path, sockaddr_un& address) {
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+    memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+class unix_connection final : public control_connection {
+public:
+    explicit unix_connection(int fd) : fd_(fd) {}
+    ~unix_connection() override { close(fd_); }
+    unix_connection(const unix_connection&) = delete;
+    unix_connection& operator=(const unix_connection&) = delete;
+
+    long receive(char* buffer, size_t size) override {
+        const ssize_t got = recv(fd_, buffer, size, 0);
+        if (got > 0) return static_cast<long>(got);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+        return -1;
+    }
+
+    long send(const char* data, size_t size) override {
+        // A client that went away is an error here, never a SIGPIPE.
+        const ssize_t sent = ::send(fd_, data, size, MSG_NOSIGNAL);
+        if (sent >= 0) return static_cast<long>(sent);
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+        return -1;
+    }
+
+    void wait_for_input(int ms) override {
+        pollfd ready{fd_, POLLIN, 0};
+        poll(&ready, 1, ms);
+    }
+
+private:
+    int fd_;
+};
+
+class unix_listener final : public control_listener {
+public:
+    unix_listener(int fd, std::string path, const struct stat& bound) : fd_(fd), path_(std::move(path)), bound_(bound) {}
+    unix_listener(const unix_listener&) = delete;
+    unix_listener& operator=(const unix_listener&) = delete;
+
+    ~unix_listener() override {
+        close(fd_);
+        // Only our own socket: a file put in its place since is left alone.
+        struct stat now {};
+        if (lstat(path_.c_str(), &now) == 0 && now.st_dev == bound_.st_dev && now.st_ino == bound_.st_ino)
+            unlink(path_.c_str());
+    }
+
+    control_client_connection accept() override {
+        const int fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return {};
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        const bool known = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0;
+        const bool same_user = known && (peer.uid == geteuid() || peer.uid == 0);
+        return {std::make_unique<unix_connection>(fd), same_user};
+    }
+
+private:
+    int fd_;
+    std::string path_;
+    struct stat bound_;
+};
+
+// Whether a run answers on the socket at path: empty when none does (the
+// socket is then removed), else the message.
+std::string take_over(const std::string& path, const sockaddr_un& address) {
+    struct stat existing {};
+    if (lstat(path.c_str(), &existing) != 0) return errno == ENOENT ? "" : system_error(path, errno);
+    if (!S_ISSOCK(existing.st_mode)) return path + ": exists and is not a socket";
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (probe < 0) return system_error(path, errno);
+    const int answered = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int error = errno;
+    close(probe);
+    // A full backlog is a run too busy to accept at once.
+    if (answered == 0 || error == EAGAIN) return path + ": another run answers there";
+    if (error != ECONNREFUSED) return system_error(path, error);
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return system_error(path, errno);
+    return "";
+}
+
+class unix_control_channel final : public control_channel {
+public:
+    std::string default_address() override {
+        const char* runtime = getenv("XDG_RUNTIME_DIR");
+        if (runtime != nullptr && runtime[0] != '\0') return std::string(runtime) + "/tonquel/control";
+        return "/tmp/tonquel-" + std::to_string(geteuid()) + "/control";
+    }
+
+    std::string named_address(const std::string& name) override { return name; }
+
+    std::unique_ptr<control_listener> listen(const std::string& path, bool private_folder,
+                                             std::string& error) override {
+        sockaddr_un address{};
+        if (!socket_address(path, address)) {
+            error = path + ": too long for a socket's name (at most " +
+                    std::to_string(sizeof address.sun_path - 1) + " bytes)";
+            return nullptr;
+        }
+        if (private_folder) {
+            const size_t slash = path.rfind('/');
+            error = make_private_folder(slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash));
+            if (!error.empty()) return nullptr;
+        }
+        error = take_over(path, address);
+        if (!error.empty()) return nullptr;
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            error = system_error(path, errno);
+            return nullptr;
+        }
+        // Made with mode 0600 from the start, so that no other user can
+        // connect in between; the run is single-threaded here.
+        const mode_t saved_mask = umask(0177);
+        const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        const int bind_error = errno;
+        umask(saved_mask);
+        struct stat made {};
+        if (bound != 0 || ::listen(fd, backlog) != 0 || lstat(path.c_str(), &made) != 0) {
+            error = system_error(path, bound != 0 ? bind_error : errno);
+            if (bound == 0) unlink(path.c_str());
+            close(fd);
+            return nullptr;
+        }
+        return std::make_unique<unix_listener>(fd, path, made);
+    }
+
+    std::unique_ptr<control_connection> connect(const std::string& path, std::string& error) override {
+        sockaddr_un address{};
+        if (!socket_address(path, address)) return nullptr;
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            error = system_error(path, errno);
+            return nullptr;
+        }
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            const int connect_error = errno;
+            close(fd);
+            if (connect_error != ENOENT && connect_error != ECONNREFUSED) error = system_error(path, connect_error);
+            return nullptr;
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        return std::make_unique<unix_connection>(fd);
+    }
+};
+
+}  // namespace
+
+std::string make_private_folder(const std::string& folder) {
+    if (mkdir(folder.c_str(), 0700) == 0) {
+        // Whatever the umask took away.
+        if (chmod(folder.c_str(), 0700) != 0) return system_error(folder, errno);
+    } else if (errno != EEXIST) {
+        return system_error(folder, errno);
+    }
+    struct stat made {};
+    if (lstat(folder.c_str(), &made) != 0) return system_error(folder, errno);
+    if (!S_ISDIR(made.st_mode) || made.st_uid != geteuid() || (made.st_mode & 07777) != 0700)
+        return folder + ": not a folder of this user's with mode 0700";
+    return "";
+}
+
+std::unique_ptr<control_channel> make_system_control_channel() {
+    return std::make_unique<unix_control_channel>();
+}
