@@ -42,7 +42,8 @@ _tonquel()
         fi
         case $word in
             -f) files=true ;;
-            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device | --device | --input-device) ((i++)) ;;
+            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device | --device | --input-device | --fade | --fade-in | \
+                --fade-out) ((i++)) ;;
         esac
     done
 
@@ -64,8 +65,8 @@ _tonquel()
                 COMPREPLY=("${names[@]}")
                 return
                 ;;
-            -[sbolPp] | -vl* | -vr* | -v | --wait-for-device)
-                # A number, or -l's "=r": nothing to offer.
+            -[sbolPp] | -vl* | -vr* | -v | --wait-for-device | --fade | --fade-in | --fade-out)
+                # A number or a duration, or -l's "=r": nothing to offer.
                 return
                 ;;
         esac
@@ -80,7 +81,7 @@ _tonquel()
             COMPREPLY=($(compgen -W '-g -f -s -b -o -v -vl -vr -V -r -S -T
                 -e -l -l=r -P -m -p --help --version --output --device
                 --input-device --list-devices --wait-for-device --allow-sleep
-                --control --send' -- "$cur"))
+                --smooth --fade --fade-in --fade-out --control --send' -- "$cur"))
             return
         fi
     fi
