@@ -67,6 +67,7 @@ void frame_stream::begin_part(double frequency, int64_t seconds, int pulse) {
     part_frames_ = seconds * sample_rate;
     part_done_ = 0;
     pulsed_ = pulse != 0;
+    if (!pulsed_) last_gate_ = 1.0f;
     if (pulsed_ && gate_.empty()) {
         // One second of the gate, as every second of a classic pulsed tone
         // has it, with ramps at its edges of at most a quarter of its half
@@ -176,6 +177,11 @@ int16_t crossed(int16_t sample, frame_stream_crossing& x, const std::vector<floa
 uint32_t frame_stream::render(int16_t* out, uint32_t count) {
     uint32_t made = 0;
     while (made < count && !over_) {
+        if (stopping_ && level_ == 0) {
+            over_ = true;
+            close_tone();
+            break;
+        }
         if (silent_in_pause()) {
             std::fill(out + 2 * made, out + 2 * count, int16_t{0});
             position_ += count - made;

@@ -48,7 +48,7 @@ size_t period_at(const std::vector<int16_t>& samples, size_t frame) {
 // steady waves' own, and rises from silence and falls to it.
 TEST(smooth_run, tones_follow_each_other_frame_exact_without_a_gap_or_a_click) {
     const std::vector<std::vector<std::string>> modes = {
-        {}, {"-l=r"}, {"-l", "300"}, {"-P", "90"}, {"-e"}, {"-S"}, {"-T"}, {"-vl", "0.3", "-vr", "0.9"}};
+        {}, {"-l=r"}, {"-l", "300"}, {"-P", "90"}, {"-e"}, {"-S"}, {"-T"}, {"-vl", "0.3", "-vr", "0.9"}, {"-p", "7,1"}};
     for (const std::vector<std::string>& mode : modes) {
         sim_platform sim;
         std::vector<std::string> args = mode;
