@@ -89,8 +89,9 @@ std::string alsa_failure_text(wave_error code, const std::string& output_name, c
                " seconds of starting; the sound server may be stopped or hung, or the sound device asleep";
     }
     if (failure.alsa_code == -EALREADY) {
-        return device + " still does not answer: the sound library has not yet returned from an earlier call; "
-                        "the sound server may be stopped or hung";
+        return device + " did not answer within " + std::to_string(device_answer_deadline.count() / 1000) +
+               " seconds, and the sound library has not yet returned from that call; the sound server may be "
+               "stopped or hung";
     }
     if (failure.alsa_code == -ETIMEDOUT) {
         return device + " did not answer within " + std::to_string(device_answer_deadline.count() / 1000) +
