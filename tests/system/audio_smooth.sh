@@ -20,7 +20,9 @@ read -r start frames differing sound largest < <(analyse contains "$AUDIO_WORK/o
 echo "heard from $start s: $frames frames expected, $differing differing; $sound s of sound, largest step $largest"
 expect_range "frames of the export" "$frames" 220500 220500
 read -r gaps longest < <(analyse gaps "$AUDIO_WORK/out.raw" right)
-if [ "$gaps" -gt 2 ]; then
+# The wave's own zero crossings give silences of a fraction of a millisecond.
+dropped=$(awk -v l="$longest" 'BEGIN { print (l >= 2) ? 1 : 0 }')
+if [ "$dropped" = 1 ]; then
     # tonquel kept the device fed (it says when it does not): a gap in the
     # recording is the server's or the recorder's, starved by a busy machine.
     echo "note: the recording has $gaps gaps (longest $longest ms) that tonquel did not see; not compared"
@@ -31,5 +33,5 @@ else
 fi
 # An 880 Hz sine at half volume steps by at most 2054; a gap or a cut wave
 # would step by thousands more.
-[ "$gaps" -gt 2 ] || expect_range "largest step between samples" "$largest" 1 2300
+[ "$dropped" = 1 ] || expect_range "largest step between samples" "$largest" 1 2300
 exit $AUDIO_FAILED
