@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "engine/status_line.h"
+#include "engine/stop_time.h"
 #include "log/log.h"
 #include "platform/key_source.h"
 #include "process/exit.h"
@@ -57,7 +58,7 @@ void pause(int64_t& start_second) {
     clock_source& clock = current_platform->clock;
     announce_pause();
     int64_t pause_second = clock.now_seconds();
-    while (poll_key() == key_none) {
+    while (poll_key() == key_none && !stop_time_has_come()) {
         clock.sleep_ms(pause_poll_ms);
         check_interrupt();
         status_line_step(pause_poll_ms, pause_second - start_second, true);

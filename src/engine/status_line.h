@@ -38,4 +38,6 @@ void status_line_tail(int seconds_before);
 void status_line_step(int slept_ms, int64_t part_elapsed, bool paused);
 // The same while the sound device is away: waited seconds of at most limit.
 void status_line_waiting(int slept_ms, int64_t part_elapsed, int64_t waited, int64_t limit);
+// While the run waits to start (--at): "starts 23:00:00, in 1:23:45".
+void status_line_countdown(int slept_ms, const std::string& text);
 void reset_status_line();

@@ -38,6 +38,13 @@ struct run_settings {
     // from, as the user named them; nullptr: the system's default.
     const char* output_device = nullptr;
     const char* input_device = nullptr;
+    // --at and --until: a local time of day, in seconds from midnight, at
+    // which the run starts playing and stops; -1: none.
+    int start_at = -1;
+    int stop_at = -1;
+    // --loop: how many times the schedule plays; 0: until --until, q or
+    // Ctrl-C.
+    int passes = 1;
 };
 
 extern run_settings settings;

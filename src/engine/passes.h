@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+// --loop: the schedule plays settings.passes times, or with 0 until --until,
+// q or Ctrl-C; each pass from the first entry, with the tones that keys
+// added kept.
+
+// Called after each pass: whether another follows, its line ("# pass 2 of
+// 3", or "# pass 2") written if so. A schedule with no tone that sounds
+// plays once, and no pass follows the stop time.
+bool another_pass();
+// The sound frames of all the passes of an export; the most a count holds
+// where it would not fit.
+uint64_t frames_of_all_passes(uint64_t frames_of_one_pass);
