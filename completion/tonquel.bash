@@ -26,7 +26,8 @@ _tonquel()
         fi
         case $word in
             -f) files=true ;;
-            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device | --device | --input-device) ((i++)) ;;
+            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device | --device | --input-device | --at | --until)
+                ((i++)) ;;
         esac
     done
 
@@ -48,18 +49,19 @@ _tonquel()
                 COMPREPLY=("${names[@]}")
                 return
                 ;;
-            -[sbolPp] | -vl* | -vr* | -v | --wait-for-device)
-                # A number, or -l's "=r": nothing to offer.
+            -[sbolPp] | -vl* | -vr* | -v | --wait-for-device | --at | --until)
+                # A number, a time of day, or -l's "=r": nothing to offer.
                 return
                 ;;
         esac
-        # --output=FILE and the devices were answered above; --wait-for-device
-        # takes a number.
+        # --output=FILE and the devices were answered above; --wait-for-device,
+        # --at, --until and --loop take numbers.
         $split && return
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-g -f -s -b -o -v -vl -vr -V -r -S -T
                 -e -l -l=r -P -m -p --help --version --output --device
-                --input-device --list-devices --wait-for-device --allow-sleep' -- "$cur"))
+                --input-device --list-devices --wait-for-device --allow-sleep --at --until
+                --loop' -- "$cur"))
             return
         fi
     fi
