@@ -20,10 +20,8 @@ read -r line_at _ < <(grep ' # started at' "$AUDIO_WORK/stamped")
 expect_range "seconds from the asked second to the start line" \
     "$(awk -v a="$line_at" -v s="$at_second" 'BEGIN { printf "%.3f", a - s }')" -0.01 1
 analyse segments "$AUDIO_WORK/out.raw" >"$AUDIO_WORK/segments" || fail "analyser failed"
-cat "$AUDIO_WORK/segments"
-read -r _ hz start length _ < <(awk '$1 == "right"' "$AUDIO_WORK/segments")
+read -r _ hz start _ < <(awk '$1 == "right"' "$AUDIO_WORK/segments")
 expect_range "pitch" "$hz" 439.1 440.9
-expect_range "seconds of tone" "$length" 1.9 3.25
 # The recorder's first frame came a little after it was started.
 expect_range "seconds from the asked second to the sound, about" \
     "$(awk -v r="$recording_from" -v t="$start" -v s="$at_second" 'BEGIN { printf "%.3f", r + t - s }')" -0.3 1.5
