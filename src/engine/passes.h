@@ -10,6 +10,11 @@
 // 3", or "# pass 2") written if so. A schedule with no tone that sounds
 // plays once, and no pass follows the stop time.
 bool another_pass();
+// Whether another pass will follow this one, as another_pass() will tell.
+bool another_pass_follows();
+// The sound frames of the passes still to follow, so that a fade-out
+// (--smooth) ends with the last of them; beyond any fade with --loop alone.
+int64_t frames_of_passes_to_come();
 // The sound frames of all the passes of an export; the most a count holds
 // where it would not fit.
 uint64_t frames_of_all_passes(uint64_t frames_of_one_pass);

@@ -126,6 +126,21 @@ TEST(overnight_run, loop_plays_again_with_the_tones_keys_added_until_until_a_sil
     EXPECT_EQ(export_sim.sound_writer.files.at(0).frames, 3u * 44100);
 }
 
+TEST(overnight_run, smooth_runs_wait_loop_and_stop_as_the_others_do) {
+    sim_platform sim;
+    EXPECT_EQ(run(sim, {"--smooth", "--at=22:13:30", "--loop=2", "440,1", "550,1"}).out,
+              header + "# waiting to start at 22:13:30, in 0:10\n# started at 22:13:30\n  440, 1\n  550, 1\n"
+                       "# pass 2 of 2\n  440, 1\n  550, 1\n");
+    ASSERT_EQ(sim.audio.outputs.size(), 1u);
+    EXPECT_EQ(sim.audio.outputs[0].opened_ms, t0 + 10000);
+    EXPECT_EQ(sim.audio.outputs[0].frames_played, 4u * 44100);
+    sim_platform stopped;
+    stopped.audio.record_samples = false;
+    EXPECT_EQ(run(stopped, {"--smooth", "--loop", "--until=22:13:30", "440,4"}).out,
+              header + "  440, 4\n# pass 2\n  440, 4\n# pass 3\n  440, 4\n# stopped at 22:13:30, as --until asked\n");
+    EXPECT_LT(stopped.audio.outputs.at(0).frames_played, 10u * 44100 + 44100 / 2);
+}
+
 TEST(overnight_run, bad_values_and_clock_options_with_output_are_usage_errors_before_anything_is_created) {
     const std::vector<std::vector<std::string>> cases = {
         {"-r", "--at=25:00"}, {"-r", "--until=7"}, {"-r", "--loop=0"},   {"-r", "--loop=x"},
