@@ -139,6 +139,12 @@ TEST(overnight_run, smooth_runs_wait_loop_and_stop_as_the_others_do) {
     EXPECT_EQ(run(stopped, {"--smooth", "--loop", "--until=22:13:30", "440,4"}).out,
               header + "  440, 4\n# pass 2\n  440, 4\n# pass 3\n  440, 4\n# stopped at 22:13:30, as --until asked\n");
     EXPECT_LT(stopped.audio.outputs.at(0).frames_played, 10u * 44100 + 44100 / 2);
+    // The time comes while the device is away.
+    sim_platform away;
+    away.audio.record_samples = false;
+    away.audio.outage = {t0 + 2000, -1, 5};
+    EXPECT_EQ(run(away, {"--smooth", "--wait-for-device=60", "--until=22:13:30", "440,20"}).status, 0);
+    EXPECT_LT(away.now_ms(), t0 + 11000);
 }
 
 TEST(overnight_run, bad_values_and_clock_options_with_output_are_usage_errors_before_anything_is_created) {
