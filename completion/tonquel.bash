@@ -42,8 +42,8 @@ _tonquel()
         fi
         case $word in
             -f) files=true ;;
-            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device | --device | --input-device | --fade | --fade-in | \
-                --fade-out) ((i++)) ;;
+            -[sbolPpm] | -vl* | -vr* | -v | --output | --wait-for-device | --device | --input-device | --fade | \
+                --fade-in | --fade-out | --at | --until) ((i++)) ;;
         esac
     done
 
@@ -65,13 +65,14 @@ _tonquel()
                 COMPREPLY=("${names[@]}")
                 return
                 ;;
-            -[sbolPp] | -vl* | -vr* | -v | --wait-for-device | --fade | --fade-in | --fade-out)
-                # A number or a duration, or -l's "=r": nothing to offer.
+            -[sbolPp] | -vl* | -vr* | -v | --wait-for-device | --fade | --fade-in | --fade-out | --at | --until)
+                # A number, a duration, a time of day, or -l's "=r": nothing
+                # to offer.
                 return
                 ;;
         esac
-        # --output=FILE and the devices were answered above; --wait-for-device
-        # takes a number, --control=PATH a socket's name.
+        # --output=FILE and the devices were answered above; --wait-for-device,
+        # --at, --until and --loop take numbers, --control=PATH a socket's name.
         if $split && [[ $prev == --control ]]; then
             _filedir
             return
@@ -81,7 +82,7 @@ _tonquel()
             COMPREPLY=($(compgen -W '-g -f -s -b -o -v -vl -vr -V -r -S -T
                 -e -l -l=r -P -m -p --help --version --output --device
                 --input-device --list-devices --wait-for-device --allow-sleep
-                --smooth --fade --fade-in --fade-out --control --send' -- "$cur"))
+                --smooth --fade --fade-in --fade-out --at --until --loop --control --send' -- "$cur"))
             return
         fi
     fi

@@ -10,6 +10,7 @@
 
 #include "engine/capture.h"
 #include "engine/file_export.h"
+#include "engine/time_of_day.h"
 #include "log/log.h"
 #include "process/exit.h"
 #include "process/settings.h"
@@ -113,6 +114,16 @@ constexpr const char* help_format =
     "                schedule, skip, back, pause, resume, quit, add 1, add -1,\n"
     "                nearby coarse, nearby fine (as the keys), or observe,\n"
     "                which prints the run's events until it ends\n"
+    "  --at=HH:MM[:SS]\n"
+    "                waits until that local time, today or else tomorrow,\n"
+    "                before the first tone; the bottom line counts down, and\n"
+    "                q or Ctrl-C ends the wait\n"
+    "  --until=HH:MM[:SS]\n"
+    "                stops at the next such local time after the first tone\n"
+    "  --loop[=N]    plays the schedule N times, or until --until, q or Ctrl-C,\n"
+    "                keeping the tones that keys added; with --output, writes\n"
+    "                N passes. --at, --until and --loop alone are not for\n"
+    "                --output.\n"
     "  --help        prints this text\n"
     "  --version     prints the version\n"
     "\n"
@@ -387,6 +398,26 @@ int fade_seconds(const char* value) {
     return seconds;
 }
 
+// --at's and --until's "HH:MM[:SS]".
+int time_of_day_value(const char* value) {
+    const int seconds = value != nullptr ? parse_time_of_day(value) : -1;
+    if (seconds < 0) usage_error();
+    return seconds;
+}
+
+// --loop's passes: 1 or more.
+int passes_value(const char* value) {
+    const int passes = whole_number(value, INT_MAX);
+    if (passes < 1) usage_error();
+    return passes;
+}
+
+// An export runs off the clock: it neither waits for a time, nor stops at
+// one, nor plays for ever.
+bool runs_by_the_clock() {
+    return settings.start_at >= 0 || settings.stop_at >= 0 || settings.passes == 0;
+}
+
 // One long option, given as --name, --name=value or --name value.
 struct long_option {
     const char* name;
@@ -402,6 +433,9 @@ struct long_option {
     // The pre-scan applies it too, before any option acts: the control
     // channel is set up before -r or -m create their files.
     bool applied_early = false;
+    // Read before every other option (read_early_options), so that a bad
+    // value ends the run before -r or -m create their files.
+    bool early = false;
 };
 
 // --control or --control=PATH; nothing plays with --output.
@@ -420,7 +454,8 @@ constexpr long_option long_options[] = {
      }},
     {"output", true, true,
      [](const char* path) {
-         if (path[0] == '\0' || settings.output_path != nullptr || mor_file != nullptr || settings.control)
+         if (path[0] == '\0' || settings.output_path != nullptr || mor_file != nullptr || settings.control ||
+             runs_by_the_clock())
              usage_error();
          check_export_type(path);
          settings.output_path = path;
@@ -450,6 +485,13 @@ constexpr long_option long_options[] = {
      &run_settings::input_device},
     {"list-devices", false, true, [](const char*) { list_devices(); }},
     {"control", true, false, choose_control, nullptr, true, true},
+    {.name = "at", .takes_value = true, .needs_no_sound_devices = false,
+     .apply = [](const char* value) { settings.start_at = time_of_day_value(value); }, .early = true},
+    {.name = "until", .takes_value = true, .needs_no_sound_devices = false,
+     .apply = [](const char* value) { settings.stop_at = time_of_day_value(value); }, .early = true},
+    {.name = "loop", .takes_value = false, .needs_no_sound_devices = false,
+     .apply = [](const char* value) { settings.passes = value != nullptr ? passes_value(value) : 0; },
+     .value_optional = true, .early = true},
 };
 
 const short_option* find_short_option(char letter) {
@@ -464,24 +506,63 @@ const long_option* find_long_option(const char* argument) {
     for (const long_option& option : long_options) {
         const size_t length = strlen(option.name);
         if (strncmp(name, option.name, length) != 0) continue;
-        if (name[length] == '\0' || (option.takes_value && name[length] == '=')) return &option;
+        if (name[length] == '\0' || ((option.takes_value || option.value_optional) && name[length] == '='))
+            return &option;
     }
     return nullptr;
 }
 
-// The value of a long option that takes one: after "=", or the next argument
-// unless the value may be left out.
+// The value of a long option: after "=", or else the next argument if it
+// takes one and may not be left out; nullptr for none.
 const char* long_option_value(option_reader& reader, const long_option& option) {
     const char* equals = strchr(reader.argv[reader.index], '=');
     if (equals != nullptr) return equals + 1;
-    return option.value_optional ? nullptr : reader.next_argument();
+    return option.takes_value && !option.value_optional ? reader.next_argument() : nullptr;
 }
 
 // Any long option not in the table, and "--" alone, is a usage error.
 void parse_long_option(option_reader& reader) {
     const long_option* option = find_long_option(reader.argv[reader.index]);
     if (option == nullptr) usage_error();
-    option->apply(option->takes_value ? long_option_value(reader, *option) : nullptr);
+    const char* value = long_option_value(reader, *option);
+    if (!option->early) option->apply(value);
+}
+
+// Steps over one option and the arguments it takes as parse_options does,
+// without acting on it: the long option (nullptr for a short one) and its
+// value. False after the last option, and where parse_options stops with a
+// usage error.
+bool scan_option(option_reader& reader, const long_option*& option, const char*& value) {
+    option = nullptr;
+    value = nullptr;
+    if (reader.index >= reader.argc || reader.argv[reader.index][0] != '-') return false;
+    const char* argument = reader.argv[reader.index];
+    if (argument[1] == '-') {
+        option = find_long_option(argument);
+        if (option == nullptr) return false;
+        value = strchr(argument, '=');
+        if (value != nullptr) ++value;
+        if (option->takes_value && !option->value_optional && value == nullptr && ++reader.index < reader.argc)
+            value = reader.argv[reader.index];
+        return true;
+    }
+    const short_option* short_one = find_short_option(argument[1]);
+    if (short_one == nullptr) return false;
+    if (short_one->value == option_value::text && !reader.has_attached()) ++reader.index;
+    if (short_one->value == option_value::volume) {
+        const char first = reader.attached()[0];
+        if (first == 'l' || first == 'r' || first == '\0') ++reader.index;
+        else if (first < '0' || first > '9') return false;
+    }
+    return true;
+}
+
+void read_early_options(int argc, char** argv) {
+    option_reader reader{argc, argv, 1};
+    const long_option* option = nullptr;
+    const char* value = nullptr;
+    for (; scan_option(reader, option, value); ++reader.index)
+        if (option != nullptr && option->early) option->apply(value);
 }
 
 void parse_option(option_reader& reader) {
@@ -513,36 +594,21 @@ int usage() {
 }
 
 bool run_needs_sound_devices(int argc, char** argv) {
-    // Steps over the options as parse_options does, without acting on them.
     option_reader reader{argc, argv, 1};
-    for (; reader.index < argc && argv[reader.index][0] == '-'; ++reader.index) {
-        const char* argument = argv[reader.index];
-        if (argument[1] == '-') {
-            const long_option* option = find_long_option(argument);
-            if (option == nullptr) return true;
-            if (option->needs_no_sound_devices) return false;
-            const char* value = strchr(argument, '=');
-            if (value != nullptr) ++value;
-            if (option->takes_value && !option->value_optional && value == nullptr && ++reader.index < argc)
-                value = argv[reader.index];
-            // An empty name is the parser's usage error.
-            if (option->device != nullptr && value != nullptr && value[0] != '\0') settings.*option->device = value;
-            if (option->applied_early) option->apply(value);
-            continue;
-        }
-        const short_option* option = find_short_option(argument[1]);
-        if (option == nullptr) return true;
-        if (option->value == option_value::text && !reader.has_attached()) ++reader.index;
-        if (option->value == option_value::volume) {
-            const char first = reader.attached()[0];
-            if (first == 'l' || first == 'r' || first == '\0') ++reader.index;
-            else if (first < '0' || first > '9') return true;
-        }
+    const long_option* option = nullptr;
+    const char* value = nullptr;
+    for (; scan_option(reader, option, value); ++reader.index) {
+        if (option == nullptr) continue;
+        if (option->needs_no_sound_devices) return false;
+        // An empty name is the parser's usage error.
+        if (option->device != nullptr && value != nullptr && value[0] != '\0') settings.*option->device = value;
+        if (option->applied_early) option->apply(value);
     }
     return true;
 }
 
 int parse_options(int argc, char** argv) {
+    read_early_options(argc, argv);
     option_reader reader{argc, argv, 1};
     for (; reader.index < argc && argv[reader.index][0] == '-'; ++reader.index) parse_option(reader);
     return reader.index;

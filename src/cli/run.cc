@@ -10,9 +10,12 @@
 #include "engine/capture.h"
 #include "engine/control.h"
 #include "engine/file_export.h"
+#include "engine/passes.h"
 #include "engine/playback.h"
 #include "engine/smooth_playback.h"
+#include "engine/start_wait.h"
 #include "engine/status_line.h"
+#include "engine/stop_time.h"
 #include "engine/wavetables.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
@@ -83,8 +86,24 @@ void build_schedule(int argc, char** argv, int first) {
     }
 }
 
+void play_pass() {
+    // Keys may insert entries and move fdt_pos while an entry plays, so both
+    // are read afresh for every entry; fdt_pos wraps from the position before
+    // the first entry to 0.
+    for (fdt_pos = 0; fdt_pos < num_fdt && !stop_time_has_come(); ++fdt_pos) {
+        check_interrupt();
+        const fdt_entry entry = fdt[fdt_pos];
+        if (entry.text != nullptr)
+            log_out("%s", entry.text);
+        else
+            play_entry(entry.frequency, entry.duration);
+    }
+}
+
 void play_schedule() {
     if (settings.output_path != nullptr) begin_export(settings.output_path);
+    wait_for_start_time();
+    arm_stop_time();
     if (settings.smooth) {
         if (export_file)
             export_schedule_smoothly();
@@ -93,17 +112,9 @@ void play_schedule() {
         if (export_file) finish_export();
         return;
     }
-    // Keys may insert entries and move fdt_pos while an entry plays, so both
-    // are read afresh for every entry; fdt_pos wraps from the position before
-    // the first entry to 0.
-    for (fdt_pos = 0; fdt_pos < num_fdt; ++fdt_pos) {
-        check_interrupt();
-        const fdt_entry entry = fdt[fdt_pos];
-        if (entry.text != nullptr)
-            log_out("%s", entry.text);
-        else
-            play_entry(entry.frequency, entry.duration);
-    }
+    do {
+        play_pass();
+    } while (another_pass());
     if (export_file) finish_export();
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/passes.h"
 #include "engine/render.h"
 #include "engine/status_line.h"
 #include "log/log.h"
@@ -102,7 +103,7 @@ void check_export_type(const char* path) {
 
 void begin_export(const char* path) {
     export_path = path;
-    frames_total = schedule_frames();
+    frames_total = frames_of_all_passes(schedule_frames());
     frames_done = 0;
     std::string type = type_of(path);
     const bool too_long_for_wav = type == "wav" && frames_total * uint64_t{bytes_per_frame} > wav_data_bytes_max;

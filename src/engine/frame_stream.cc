@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/passes.h"
 #include "engine/schedule_walk.h"
 #include "engine/status_line.h"
 #include "engine/wavetables.h"
@@ -134,7 +135,7 @@ int64_t frame_stream::frames_left_in_schedule() {
     follow_schedule(summary);
     int64_t left = part_frames_ - part_done_ + summary.seconds_after * sample_rate;
     if (tail_pending_) left += int64_t{tail_seconds_} * sample_rate;
-    return left;
+    return left + frames_of_passes_to_come();
 }
 
 float frame_stream::envelope(int64_t sound_frame, int64_t frames_left) {

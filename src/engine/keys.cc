@@ -5,6 +5,7 @@
 
 #include "engine/control.h"
 #include "engine/status_line.h"
+#include "engine/stop_time.h"
 #include "log/log.h"
 #include "platform/key_source.h"
 #include "process/exit.h"
@@ -58,7 +59,8 @@ void pause(int64_t& start_second) {
     clock_source& clock = current_platform->clock;
     announce_pause();
     int64_t pause_second = clock.now_seconds();
-    while (poll_keys_and_control(run_phase::paused, pause_second - start_second) == key_none) {
+    while (poll_keys_and_control(run_phase::paused, pause_second - start_second) == key_none &&
+           !stop_time_has_come()) {
         clock.sleep_ms(pause_poll_ms);
         check_interrupt();
         status_line_step(pause_poll_ms, pause_second - start_second, true);

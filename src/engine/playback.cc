@@ -9,6 +9,7 @@
 #include "engine/keys.h"
 #include "engine/render.h"
 #include "engine/status_line.h"
+#include "engine/stop_time.h"
 #include "engine/wavetables.h"
 #include "log/log.h"
 #include "process/exit.h"
@@ -111,7 +112,7 @@ struct tone_player {
         // A pause lets the device run out of sound on purpose.
         if (key == 'p') paused_since_refill = true;
         if (dispatch_key(key, frequency, start_second) == key_effect::tone_ends) return false;
-        if (time_is_over()) return false;
+        if (time_is_over() || stop_time_has_come()) return false;
         device_failure failure;
         if (devices_failed(failure) && !input_failed_on_its_own(failure)) {
             failed = failure;
@@ -188,6 +189,7 @@ struct tone_player {
             device_wait::end_run_if_over();
             const int key = poll_keys_and_control(run_phase::waiting_for_device, played);
             if (dispatch_key(key, frequency, start_second) == key_effect::tone_ends) return false;
+            if (stop_time_has_come()) return false;
             status_line_waiting(poll_step_ms, played, device_wait::waited_seconds(), settings.wait_for_device);
             if (!device_wait::try_due()) continue;
             if (open_devices(failed, device_wait::try_answer_limit_ms())) {
@@ -260,7 +262,8 @@ void play_entry(double frequency, int duration) {
 
 void play_tone(double frequency, int seconds, int pulse) {
     build_wavetables();
-    if (seconds < 1) return;
+    // The pulsed tail of a tone that --until stopped stays silent too.
+    if (seconds < 1 || stop_time_has_come()) return;
     // The tone's line is in the files before it sounds (or is written).
     flush_records();
     if (export_file) {

@@ -1,7 +1,9 @@
 #include "engine/schedule_walk.h"
 
 #include "engine/control.h"
+#include "engine/passes.h"
 #include "engine/status_line.h"
+#include "engine/stop_time.h"
 #include "log/log.h"
 #include "schedule/entry_parts.h"
 #include "schedule/fdt.h"
@@ -22,7 +24,13 @@ bool walk_to_next_tone(walked_tone& tone) {
         // it too, the advance wraps to 0.
         fdt_pos = started ? fdt_pos + 1 : 0;
         started = true;
-        if (fdt_pos >= num_fdt) return false;
+        if (stop_time_has_come()) return false;
+        if (fdt_pos >= num_fdt) {
+            // --loop: the next pass walks on from before the first entry.
+            if (!another_pass()) return false;
+            fdt_pos = before_first_entry;
+            continue;
+        }
         const fdt_entry entry = fdt[fdt_pos];
         if (entry.text != nullptr) {
             log_out("%s", entry.text);
@@ -40,5 +48,5 @@ bool sound_lies_ahead() {
     const uint32_t from = started ? fdt_pos + 1 : 0;
     for (uint32_t i = from; i < num_fdt; ++i)
         if (fdt[i].text == nullptr && entry_sound_seconds(fdt[i].duration) > 0) return true;
-    return false;
+    return another_pass_follows();
 }

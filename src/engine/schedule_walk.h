@@ -15,6 +15,6 @@ void begin_schedule_walk();
 // Walks to the next tone entry, printing the comments on the way, and logs
 // its line: false once the schedule is over.
 bool walk_to_next_tone(walked_tone& tone);
-// Whether a tone entry that sounds lies after the playing one: the last ramp
-// of a run ends with its last frame.
+// Whether a tone entry that sounds lies after the playing one, in this pass
+// or a later one (--loop): the last ramp of a run ends with its last frame.
 bool sound_lies_ahead();

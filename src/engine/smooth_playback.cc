@@ -10,6 +10,7 @@
 #include "engine/frame_stream.h"
 #include "engine/keys.h"
 #include "engine/status_line.h"
+#include "engine/stop_time.h"
 #include "engine/stream_capture.h"
 #include "engine/wavetables.h"
 #include "log/log.h"
@@ -56,6 +57,9 @@ public:
             flush_records();
             current_platform->clock.sleep_ms(feed_step_ms);
             check_interrupt();
+            // --until: the sound falls to silence, and the run ends as at
+            // the end of its schedule.
+            if (stop_time_has_come()) stream_.stop();
             if (++steps_ % steps_per_key_poll == 0) act_on_key(run_phase::playing);
             ride_out_failures();
             if (mor_file != nullptr) keep_input();
@@ -244,6 +248,7 @@ private:
             clock.sleep_ms(poll_step_ms);
             check_interrupt();
             device_wait::end_run_if_over();
+            if (stop_time_has_come()) return end_stream_without_device();
             act_on_key(run_phase::waiting_for_device);
             if (mor_file != nullptr) keep_input();
             status_line_waiting(poll_step_ms, stream_.tone().frames_done / sample_rate, device_wait::waited_seconds(),
@@ -258,6 +263,14 @@ private:
             check_interrupt();
             device_wait::begin(again);
         }
+    }
+
+    // --until came while the output was away: the fall is rendered to
+    // nothing, and the stream is over. Bounded, as a fall lasts a ramp.
+    void end_stream_without_device() {
+        stream_.stop();
+        for (int block = 0; block < 10000 && !stream_.over(); ++block)
+            if (stream_.render(blocks_[0].samples.data(), block_frames) == 0) break;
     }
 
     void show_status() {

@@ -123,9 +123,14 @@ void status_line_tail(int seconds_before) {
 
 namespace {
 
-void draw_status_line(int slept_ms, int64_t part_elapsed, bool paused, const std::string& waiting) {
+// True when the line may be drawn again, slept_ms after the step before.
+bool draw_due(int slept_ms) {
     if (ms_since_draw < draw_interval_ms) ms_since_draw += slept_ms;
-    if (ms_since_draw < draw_interval_ms) return;
+    return ms_since_draw >= draw_interval_ms;
+}
+
+void draw_status_line(int slept_ms, int64_t part_elapsed, bool paused, const std::string& waiting) {
+    if (!draw_due(slept_ms)) return;
     const int width = terminal_line_width(terminal_line_role::status);
     if (width == 0) return;
     status_fields fields = status_line_fields(part_elapsed);
@@ -159,6 +164,12 @@ void status_line_step(int slept_ms, int64_t part_elapsed, bool paused) {
 
 void status_line_waiting(int slept_ms, int64_t part_elapsed, int64_t waited, int64_t limit) {
     draw_status_line(slept_ms, part_elapsed, false, "no sound device " + clock_text(waited) + " of " + clock_text(limit));
+}
+
+void status_line_countdown(int slept_ms, const std::string& text) {
+    if (!draw_due(slept_ms)) return;
+    const int width = terminal_line_width(terminal_line_role::status);
+    if (width != 0 && offer_terminal_line(terminal_line_role::status, fitted({{text, 0}}, width))) ms_since_draw = 0;
 }
 
 void reset_status_line() {

@@ -42,4 +42,6 @@ void status_line_waiting(int slept_ms, int64_t part_elapsed, int64_t waited, int
 // What the line tells now, part_elapsed seconds into the part that plays,
 // drawn or not: the control channel's status tells the same.
 status_fields status_line_fields(int64_t part_elapsed);
+// While the run waits to start (--at): "starts 23:00:00, in 1:23:45".
+void status_line_countdown(int slept_ms, const std::string& text);
 void reset_status_line();

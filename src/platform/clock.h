@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+
+#include "platform/os.h"
 
 // The calendar clock in whole seconds, a monotonic clock in milliseconds and
 // the millisecond sleep. Tones and pauses are timed on the whole-second
@@ -16,4 +19,8 @@ struct clock_source {
     // Sleeps about ms milliseconds. May return early when a signal arrives,
     // so that the caller can act on it at once.
     virtual void sleep_ms(int ms) = 0;
+    // The local broken-down time of a calendar second, in the zone the
+    // system is set to when asked, so that a change of zone or of summer
+    // time shows at once. The simulated clock keeps a zone of its own.
+    virtual std::tm local_time(int64_t seconds) { return ::local_time(seconds); }
 };

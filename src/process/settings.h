@@ -42,6 +42,13 @@ struct run_settings {
     // named (nullptr: the default place).
     bool control = false;
     const char* control_address = nullptr;
+    // --at and --until: a local time of day, in seconds from midnight, at
+    // which the run starts playing and stops; -1: none.
+    int start_at = -1;
+    int stop_at = -1;
+    // --loop: how many times the schedule plays; 0: until --until, q or
+    // Ctrl-C.
+    int passes = 1;
 };
 
 extern run_settings settings;

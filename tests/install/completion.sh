@@ -15,10 +15,10 @@ mkdir tones
 
 all_options=(-g -f -s -b -o -v -vl -vr -V -r -S -T -e -l -l=r -P -m -p
     --help --version --output --device --input-device --list-devices --wait-for-device --allow-sleep
-    --smooth --fade --fade-in --fade-out --control --send)
+    --smooth --fade --fade-in --fade-out --at --until --loop --control --send)
 expect_completions "tonquel -" "${all_options[@]}"
 expect_completions "tonquel --" --help --version --output --device --input-device --list-devices \
-    --wait-for-device --allow-sleep --smooth --fade --fade-in --fade-out --control --send
+    --wait-for-device --allow-sleep --smooth --fade --fade-in --fade-out --at --until --loop --control --send
 expect_completions "tonquel --control=" a.txt b.wav tones
 expect_completions "tonquel --send " status schedule observe skip back pause resume quit add nearby
 expect_completions "tonquel --control=a.txt --send nearby " coarse fine
@@ -57,11 +57,12 @@ expect_completions "tonquel --input-device=se" secondmonitor
 expect_completions "tonquel --device second -f " a.txt b.wav bin tones
 expect_completions "tonquel --device=second -m " a.txt b.wav bin tones
 
-for option in -s -b -o -v -vl -vr -l -P -p; do
+for option in -s -b -o -v -vl -vr -l -P -p --at --until; do
     expect_completions "tonquel $option "
 done
 expect_completions "tonquel 440,2 "
 expect_completions "tonquel -S 440,2 "
 expect_completions "tonquel -s 100,200,10 "
 expect_completions "tonquel -g "
+expect_completions "tonquel --at 23:00 -f " a.txt b.wav bin tones
 exit $failed

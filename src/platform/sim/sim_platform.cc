@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "platform/civil_time.h"
 #include "platform/wave_device_choice.h"
 #include "process/exit.h"
 
@@ -196,7 +197,23 @@ struct sim_input_device final : wave_input {
 };
 
 int64_t sim_clock::now_seconds() {
-    return owner_.now_ms() / 1000;
+    int64_t seconds = owner_.now_ms() / 1000;
+    for (const sim_clock_setting& setting : settings)
+        if (setting.at_ms <= owner_.now_ms()) seconds += setting.seconds;
+    return seconds;
+}
+
+std::tm sim_clock::local_time(int64_t seconds) {
+    int offset = offset_seconds;
+    bool summer_time = false;
+    for (const sim_zone_change& change : zone_changes) {
+        if (change.from_second > seconds) break;
+        offset = change.offset_seconds;
+        summer_time = change.summer_time;
+    }
+    std::tm local = civil_from_seconds(seconds + offset);
+    local.tm_isdst = summer_time ? 1 : 0;
+    return local;
 }
 
 int64_t sim_clock::monotonic_ms() {

@@ -43,12 +43,35 @@ struct sim_key {
     int code;
 };
 
+// From its calendar second on, the simulated zone is offset_seconds ahead of
+// UTC: summer time beginning or ending, or the machine moved to another zone.
+struct sim_zone_change {
+    int64_t from_second;
+    int offset_seconds;
+    bool summer_time;
+};
+
+// Once virtual time reaches at_ms, the calendar clock is set seconds forward
+// (back, below 0), as a user or a time server sets it. The sound devices
+// play on in virtual time, unaffected.
+struct sim_clock_setting {
+    int64_t at_ms;
+    int64_t seconds;
+};
+
 class sim_clock final : public clock_source {
 public:
     explicit sim_clock(sim_platform& owner) : owner_(owner) {}
     int64_t now_seconds() override;
     int64_t monotonic_ms() override;
     void sleep_ms(int ms) override;
+    // In the simulated zone, never the host's, so that runs come out the
+    // same on every system.
+    std::tm local_time(int64_t seconds) override;
+
+    int offset_seconds = 0;  // before the first change: UTC
+    std::vector<sim_zone_change> zone_changes;  // in time order
+    std::vector<sim_clock_setting> settings;    // in time order
 
 private:
     sim_platform& owner_;

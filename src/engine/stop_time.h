@@ -1,0 +1,13 @@
+#pragma once
+
+// --until: the run stops when the local clock next shows the time asked for
+// after the first tone starts. The playing tone ends there as a skipped one
+// does, its capture written, and nothing later plays; the run then ends as
+// at the end of the schedule.
+
+// Starts watching for settings.stop_at, if set.
+void arm_stop_time();
+// True once the time has come, which it says once in the record. Asked
+// wherever the run waits, and before each entry and each pass. A tone that
+// this stops is where a ramp-out (--smooth) would begin.
+bool stop_time_has_come();

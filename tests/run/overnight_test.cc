@@ -1,0 +1,166 @@
+// Whole runs by the local clock of the simulated zone: --at waits for a time
+// of day, --until stops at one, --loop plays the schedule again. Virtual
+// time starts at 22:13:20 UTC, so a night costs a fraction of a second.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_platform.h"
+#include "support/expected_text.h"
+#include "support/run_harness.h"
+
+namespace {
+
+using tq_test::run;
+constexpr int64_t t0 = sim_platform::start_ms;
+constexpr int64_t t0_second = t0 / 1000;
+const std::string header = "#Frequency, Duration\n";
+
+std::string session_file() {
+    const std::vector<std::string> names = tq_test::files_starting_with("session_");
+    return names.size() == 1 ? tq_test::read_file(names[0]) : "";
+}
+
+TEST(overnight_run, at_follows_the_local_clock_through_midnight_settings_and_summer_time) {
+    struct case_ {
+        const char* at;
+        int offset_seconds;
+        std::vector<sim_zone_change> zone;
+        std::vector<sim_clock_setting> settings;
+        int64_t start_second;  // after t0
+        std::string lines;
+    } cases[] = {
+        {"--at=00:30", 0, {}, {}, 8200, "# waiting to start at 00:30:00, in 2:16:40\n# started at 00:30:00\n"},
+        {"--at=22:00", 0, {}, {{t0 + 600000, -3600}}, 2800,
+         "# waiting to start at 22:00:00, in 23:46:40\n# started at 22:00:00\n"},
+        {"--at=23:00", 0, {}, {{t0 + 600000, 3600}}, 600,
+         "# waiting to start at 23:00:00, in 46:40\n# started at 23:23:20, 23:20 late for 23:00:00\n"},
+        // Summer time begins at 02:00 local, which becomes 03:00: 3:16:40 away, not 4:16:40.
+        {"--at=2:30", 0, {{t0_second + 13600, 3600, true}}, {}, 13600,
+         "# waiting to start at 02:30:00, in 3:16:40\n# started at 03:00:00\n"},
+        // Summer time ends at 03:00 local, which becomes 02:00 again.
+        {"--at=02:30", 3600, {{t0_second + 13600, 0, false}}, {}, 11800,
+         "# waiting to start at 02:30:00, in 3:16:40\n# started at 02:30:00\n"},
+    };
+    for (const case_& c : cases) {
+        tq_test::temp_dir dir;
+        sim_platform sim;
+        sim.clock.offset_seconds = c.offset_seconds;
+        sim.clock.zone_changes = c.zone;
+        sim.clock.settings = c.settings;
+        EXPECT_EQ(run(sim, {"-r", c.at, "440,1"}).status, 0) << c.at;
+        EXPECT_EQ(session_file(), header + c.lines + "  440, 1\n") << c.at;
+        ASSERT_EQ(sim.audio.outputs.size(), 1u) << c.at;
+        EXPECT_GE(sim.audio.outputs[0].opened_ms, t0 + 1000 * c.start_second) << c.at;
+        EXPECT_LT(sim.audio.outputs[0].opened_ms, t0 + 1000 * c.start_second + 100) << c.at;
+    }
+}
+
+TEST(overnight_run, the_wait_counts_down_keeps_the_machine_awake_and_ends_on_q_or_ctrl_c) {
+    for (const bool allow_sleep : {false, true}) {
+        sim_platform sim;
+        sim.status_line.is_terminal = true;
+        if (allow_sleep)
+            sim.raise_signal_at(t0 + 3600000, SIGINT);
+        else
+            sim.keys.script = {{t0 + 3600000, 'q'}};
+        std::vector<std::string> args = {"--at=00:30", "440,1"};
+        if (allow_sleep) args.insert(args.begin(), "--allow-sleep");
+        EXPECT_EQ(run(sim, args).status, 0);
+        EXPECT_TRUE(sim.audio.outputs.empty());
+        EXPECT_LT(sim.now_ms(), t0 + 3600100);
+        EXPECT_EQ(sim.sleep.holds, allow_sleep ? 0 : 1);
+        EXPECT_EQ(sim.status_line.events.at(0).text, "starts 00:30:00, in 2:16:40");
+    }
+}
+
+TEST(overnight_run, until_stops_the_playing_tone_and_the_schedule_with_the_records_complete) {
+    struct case_ {
+        std::vector<std::string> args;
+        std::vector<sim_key> keys;
+        int64_t played_ms;
+    } cases[] = {
+        {{"--until=22:13:30", "440,60", "550,5"}, {}, 10000},
+        {{"--until=22:13:30", "440,60", "550,5"}, {{t0 + 2000, 'p'}, {t0 + 20000, 'x'}}, 10000},
+        {{"-p", "10,30", "--until=22:13:30", "440,60", "550,5"}, {}, 10000},
+        // Watched from the first tone on, after its second: tomorrow's.
+        {{"--at=22:13:30", "--until=22:13:30", "440,5"}, {}, 5000},
+    };
+    for (const case_& c : cases) {
+        tq_test::temp_dir dir;
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.keys.script = c.keys;
+        std::vector<std::string> args = {"-r", "-m", "mor.txt"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(run(sim, args).status, 0) << c.args[1];
+        ASSERT_EQ(sim.audio.outputs.size(), 1u) << c.args[1];
+        const int64_t played = sim.audio.outputs[0].closed_ms - sim.audio.outputs[0].opened_ms;
+        EXPECT_GE(played, c.played_ms) << c.args[1];
+        EXPECT_LE(played, c.played_ms + 1100) << c.args[1];
+        const std::string stopped = "# stopped at 22:13:30, as --until asked\n";
+        EXPECT_EQ(session_file().ends_with(stopped), c.played_ms == 10000) << c.args[1];
+        // The stopped tone's capture is in the MOR file, to its end.
+        const std::string last_frame = "440 " + std::to_string(c.played_ms - 1) + " 0 0\n";
+        EXPECT_NE(tq_test::read_file("mor.txt").find(last_frame), std::string::npos) << c.args[1];
+    }
+}
+
+TEST(overnight_run, loop_plays_again_with_the_tones_keys_added_until_until_a_silent_schedule_once) {
+    sim_platform sim;
+    sim.audio.record_samples = false;
+    sim.keys.script = {{t0 + 500, '+'}};
+    EXPECT_EQ(run(sim, {"--loop=3", "440,1", "550,1"}).out,
+              header + "  440, 1\n# added 441, 180\n  441, 180\n  550, 1\n# pass 2 of 3\n  440, 1\n  441, 180\n"
+                       "  550, 1\n# pass 3 of 3\n  440, 1\n  441, 180\n  550, 1\n");
+    EXPECT_EQ(run({"--loop", "--until=22:13:32", "440,4"}).out,
+              header + "  440, 4\n# pass 2\n  440, 4\n# pass 3\n  440, 4\n# stopped at 22:13:32, as --until asked\n");
+    for (const char* loop : {"--loop", "--loop=5"}) EXPECT_EQ(run({loop, "440,-1"}).out, header + "  440, -1\n");
+    // An export writes every pass, and says so in the file's header.
+    sim_platform export_sim;
+    EXPECT_EQ(run(export_sim, {"--loop=3", "--output", "x.wav", "440,1"}).status, 0);
+    EXPECT_EQ(export_sim.sound_writer.files.at(0).expected_frames, 3u * 44100);
+    EXPECT_EQ(export_sim.sound_writer.files.at(0).frames, 3u * 44100);
+}
+
+TEST(overnight_run, smooth_runs_wait_loop_and_stop_as_the_others_do) {
+    sim_platform sim;
+    EXPECT_EQ(run(sim, {"--smooth", "--at=22:13:30", "--loop=2", "440,1", "550,1"}).out,
+              header + "# waiting to start at 22:13:30, in 0:10\n# started at 22:13:30\n  440, 1\n  550, 1\n"
+                       "# pass 2 of 2\n  440, 1\n  550, 1\n");
+    ASSERT_EQ(sim.audio.outputs.size(), 1u);
+    EXPECT_EQ(sim.audio.outputs[0].opened_ms, t0 + 10000);
+    EXPECT_EQ(sim.audio.outputs[0].frames_played, 4u * 44100);
+    sim_platform stopped;
+    stopped.audio.record_samples = false;
+    EXPECT_EQ(run(stopped, {"--smooth", "--loop", "--until=22:13:30", "440,4"}).out,
+              header + "  440, 4\n# pass 2\n  440, 4\n# pass 3\n  440, 4\n# stopped at 22:13:30, as --until asked\n");
+    EXPECT_LT(stopped.audio.outputs.at(0).frames_played, 10u * 44100 + 44100 / 2);
+    // The time comes while the device is away.
+    sim_platform away;
+    away.audio.record_samples = false;
+    away.audio.outage = {t0 + 2000, -1, 5};
+    EXPECT_EQ(run(away, {"--smooth", "--wait-for-device=60", "--until=22:13:30", "440,20"}).status, 0);
+    EXPECT_LT(away.now_ms(), t0 + 11000);
+}
+
+TEST(overnight_run, bad_values_and_clock_options_with_output_are_usage_errors_before_anything_is_created) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"-r", "--at=25:00"}, {"-r", "--until=7"}, {"-r", "--loop=0"},   {"-r", "--loop=x"},
+        {"-r", "--at"},       {"-r", "--at=7:60"}, {"--at=23:00", "--output", "x.wav"},
+        {"--output", "x.wav", "--loop"},           {"--output", "x.wav", "--until=07:00"},
+    };
+    for (std::vector<std::string> args : cases) {
+        tq_test::temp_dir dir;
+        args.push_back("440,1");
+        const tq_test::run_output r = run(args);
+        EXPECT_EQ(r.status, 2) << args[1];
+        EXPECT_EQ(r.err, tq_test::version_block + tq_test::usage_text) << args[1];
+        EXPECT_TRUE(tq_test::files_starting_with("session_").empty()) << args[1];
+    }
+}
+
+}  // namespace
