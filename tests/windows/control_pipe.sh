@@ -39,8 +39,9 @@ status=$?
 [ $status -eq 0 ] || fail "the run ended with $status"
 wait "$observer"
 events=$(tr -d '\r' <events)
+# The device was lost once, before the observer came: the next tone waits on
+# in the same wait.
 expected='{"event":"tone-start","frequency":550,"duration":30,"index":2}
-{"event":"device-lost"}
 {"event":"end","status":0}'
 [ "$events" = "$expected" ] || fail "events: $events"
 grep -q '^#skip to next frequency in list' <(tr -d '\r' <out) || fail "no skip line: $(cat out)"
