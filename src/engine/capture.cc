@@ -20,6 +20,11 @@ uint32_t capture_buffer_size = 0;
 
 namespace {
 
+// How long a tone's end waits for input still on its way: beyond a sound
+// server's fragments and the ALSA reader's quarter-second period.
+constexpr int64_t capture_patience_ms = 400;
+constexpr int capture_patience_step_ms = 10;
+
 // Frames the current tone may record into the buffer, and those recorded
 // before a gap in the sound (the device failed and was opened again).
 uint32_t capture_frames = 0;
@@ -98,7 +103,26 @@ wave_error capture_failure() {
     return wave_in ? wave_in->failure() : 0;
 }
 
-wave_error capture_dump(double frequency) {
+namespace {
+
+// The tone's end is judged on a whole-second clock from the moment its
+// input started, but the input arrives a little late (a sound server hands
+// it over in fragments): a tone that began just before a second turned may
+// end with its last few milliseconds of input not yet in.
+void wait_for_last_frames() {
+    clock_source& clock = current_platform->clock;
+    const uint32_t wanted = capture_frames - frames_before_gap;
+    const int64_t until = clock.monotonic_ms() + capture_patience_ms;
+    while (wave_in->failure() == 0 && wave_in->recorded() < wanted && clock.monotonic_ms() < until) {
+        clock.sleep_ms(capture_patience_step_ms);
+        check_interrupt();
+    }
+}
+
+}  // namespace
+
+wave_error capture_dump(double frequency, bool tone_ran_its_length) {
+    if (wave_in && tone_ran_its_length) wait_for_last_frames();
     const wave_error failed = wave_in ? stop_and_keep() : 0;
     write_capture_block(frequency);
     if (wave_in) {

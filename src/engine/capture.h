@@ -29,9 +29,11 @@ void capture_suspend();
 // A failure the open input device met on its own; 0 while it works.
 wave_error capture_failure();
 // Stops the recording, writes its frames, tagged with the frequency, and
-// closes the device: the block is in the file when the call returns. Returns
-// the failure the device met on its own, which its stop may reveal.
-wave_error capture_dump(double frequency);
+// closes the device: the block is in the file when the call returns. A tone
+// that ran its whole length first waits a moment for the input still on its
+// way, so that its block holds every frame of its seconds. Returns the
+// failure the device met on its own, which its stop may reveal.
+wave_error capture_dump(double frequency, bool tone_ran_its_length);
 // Writes the frames recorded so far as the tone's block.
 void write_capture_block(double frequency);
 // Writes frames (two samples each) as a tone's block, numbered from 0.

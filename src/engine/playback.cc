@@ -280,7 +280,7 @@ void play_tone(double frequency, int seconds, int pulse) {
     // the tone ended fails the run then, unless the run waits for devices:
     // the next tone then waits for it.
     if (mor_file != nullptr) {
-        if (wave_error code = capture_dump(frequency)) failed_as_the_tone_ended({true, code});
+        if (wave_error code = capture_dump(frequency, player.time_is_over())) failed_as_the_tone_ended({true, code});
     }
     if (!wave_out) return;  // a key ended the tone while its device was away
     wave_out->reset();

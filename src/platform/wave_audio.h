@@ -32,8 +32,9 @@
 // answering.
 //
 // Input. start() records into one block until it is full; stop() gives the
-// frames recorded so far. start_ring() records on and on, round a block, and
-// recorded() counts the frames since. A device that is lost while it records
+// frames recorded so far. start_ring() records on and on, round a block.
+// recorded() counts the frames since either start (after start(), up to the
+// block's length; a back end may count them late, but never early). A device that is lost while it records
 // (unplugged, its server gone) reports it through failure(), once the loss
 // shows; what it recorded before stays counted.
 
@@ -92,7 +93,7 @@ struct wave_input {
     // full, until stop() or reset(): frame n since the start is at n modulo
     // its frames.
     virtual wave_error start_ring(const pcm_block& ring) = 0;
-    // Frames recorded since start_ring().
+    // Frames recorded since start() or start_ring().
     virtual uint64_t recorded() = 0;
     // A failure the device met on its own (it was lost, it stopped
     // answering); 0 while it works.

@@ -115,6 +115,8 @@ TEST_P(wave_audio_contract, input_records_into_its_block_and_no_further) {
     std::vector<int16_t> buffer(std::size_t{frames + 100} * 2, untouched);
     ASSERT_EQ(input->start(pcm_block{buffer.data(), frames}), 0);
     harness_->pass(1500);
+    // A tone's end waits on this count for its last frames.
+    EXPECT_EQ(input->recorded(), frames) << "a full block is counted whole";
     EXPECT_EQ(input->stop(), frames);
     for (std::size_t i = frames * 2; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], untouched) << "sample " << i;
     EXPECT_EQ(input->failure(), 0);

@@ -75,6 +75,18 @@ TEST_F(capture_run, three_second_tone_writes_three_thousand_frames) {
     EXPECT_LE(input.closed_ms, sim.audio.outputs[0].closed_ms);
 }
 
+// The tone's seconds are counted on the whole-second clock: one that starts
+// just before a second turns ends barely past its length, while the last
+// tenth of its input is still on its way. The block waits for it.
+TEST_F(capture_run, a_tone_begun_late_in_its_second_still_gets_all_its_frames) {
+    sim.advance(990);
+    sim.audio.input_delay_ms = 100;
+    run_result r = run(sim, {"-m", "mor.txt", "440,3"});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(sim.audio.inputs.size(), 1u);
+    EXPECT_EQ(read("mor.txt"), block("440", sim.audio.inputs[0].started_ms, 3000));
+}
+
 TEST_F(capture_run, name_attached_to_the_option_and_fractional_frequency) {
     run_result r = run(sim, {"-mmor.txt", "1234.5678,1"});
     EXPECT_EQ(r.status, 0);

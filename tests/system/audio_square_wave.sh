@@ -16,14 +16,29 @@ expect_range "3rd harmonic" "$h3" 0.30 0.36
 expect_range "5th harmonic" "$h5" 0.17 0.23
 expect_range "2nd harmonic" "$h2" 0 0.03
 expect_range "4th harmonic" "$h4" 0 0.03
-analyse segments "$AUDIO_WORK/out.raw" | awk '$1 == "right"' >"$AUDIO_WORK/segments"
+analyse segments "$AUDIO_WORK/out.raw" 2>"$AUDIO_WORK/glitches" | awk '$1 == "right"' >"$AUDIO_WORK/segments"
 read -r _ hz start length _ <"$AUDIO_WORK/segments"
 expect_range "pitch" "$hz" 439.1 440.9
 expect_range "length" "$length" 1.9 3.25
-from=$(awk -v s="$start" 'BEGIN { print s + 0.1 }')
-to=$(awk -v s="$start" -v l="$length" 'BEGIN { print s + l - 0.1 }')
-read -r _ left_min left_max < <(analyse levels "$AUDIO_WORK/out.raw" "$from" "$to" | awk '$1 == "left"')
-echo "left channel from $left_min to $left_max while the tone sounds"
-[ "$left_min" = "$left_max" ] || fail "left channel is not constant"
-[ "$left_max" -gt 0 ] || fail "left channel does not hold the square's positive level"
+# A glitch that tonquel did not see (it says when the device runs dry) is
+# the server's or the recorder's: the level is judged around it.
+grep -q 'the sound ran out' "$AUDIO_WORK/stderr" && fail "the device ran dry: $(cat "$AUDIO_WORK/stderr")"
+cat "$AUDIO_WORK/glitches" >&2
+awk -v s="$start" -v l="$length" -v n=0 '
+    / a glitch of / { at[n] = $(NF - 6); ms[n] = $(NF - 9); n++ }
+    END {
+        from = s + 0.1
+        for (i = 0; i < n; i++) {
+            if (at[i] - 0.05 > from + 0.1) print from, at[i] - 0.05
+            from = at[i] + ms[i] / 1000 + 0.05
+        }
+        if (s + l - 0.1 > from + 0.1) print from, s + l - 0.1
+    }' "$AUDIO_WORK/glitches" >"$AUDIO_WORK/stretches"
+[ -s "$AUDIO_WORK/stretches" ] || fail "no stretch of the tone without a glitch"
+while read -r from to; do
+    read -r _ left_min left_max < <(analyse levels "$AUDIO_WORK/out.raw" "$from" "$to" | awk '$1 == "left"')
+    echo "left channel from $left_min to $left_max from $from to $to s"
+    [ "$left_min" = "$left_max" ] || fail "left channel is not constant"
+    [ "$left_max" -gt 0 ] || fail "left channel does not hold the square's positive level"
+done <"$AUDIO_WORK/stretches"
 exit $AUDIO_FAILED

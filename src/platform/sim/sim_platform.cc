@@ -144,7 +144,7 @@ struct sim_input_device final : wave_input {
     // Frames recorded from the start until now, or until a loss.
     uint64_t frames_so_far() const {
         const sim_input_opening& record = audio.inputs[opening];
-        int64_t until = audio.owner_.now_ms();
+        int64_t until = audio.owner_.now_ms() - audio.input_delay_ms;
         if (audio.lost(record.opened_ms)) until = std::min(until, audio.outage.from_ms);
         if (audio.input_lost(record.opened_ms)) until = std::min(until, audio.input_outage.from_ms);
         until = std::max(until, record.started_ms);
@@ -157,6 +157,7 @@ struct sim_input_device final : wave_input {
     }
 
     uint64_t recorded() override {
+        if (recording && !ring) return std::min<uint64_t>(frames_so_far(), block.frames);
         if (!recording || !ring) return filled;
         const uint64_t now = frames_so_far();
         for (; filled < now; ++filled) {

@@ -132,6 +132,8 @@ public:
     // The input signal: left and right sample of the frame recorded at the
     // given millisecond of virtual time.
     std::function<std::pair<int16_t, int16_t>(int64_t ms)> input_signal;
+    // How late recorded frames reach the caller, as a server's fragments do.
+    int64_t input_delay_ms = 0;
 
     std::vector<sim_output_opening> outputs;
     std::vector<sim_input_opening> inputs;

@@ -220,7 +220,11 @@ public:
     }
 
     uint64_t recorded() override {
-        if (!ring_) return 0;
+        // One block comes back once, full: until then nothing is known.
+        if (!ring_)
+            return (flags_of(headers_[0]) & WHDR_DONE) != 0
+                       ? static_cast<const volatile DWORD&>(headers_[0].dwBytesRecorded) / block_align
+                       : 0;
         const uint32_t chunks = block_.frames / chunk_frames;
         for (;;) {
             WAVEHDR& oldest = headers_[static_cast<std::size_t>(chunks_done_ % ring_headers)];

@@ -95,7 +95,10 @@ private:
             if (count > 0) {
                 // The first frames of a stream: after the open, a reset or
                 // an underrun.
-                if (position == played_floor) started_ns.store(now_ns());
+                if (position == played_floor) {
+                    started_ns.store(now_ns());
+                    delay_has_fallen = false;
+                }
                 slot.taken += static_cast<uint32_t>(count);
                 position += static_cast<uint64_t>(count);
                 progress_ns.store(now_ns());
@@ -142,17 +145,20 @@ private:
     // Once a stream has run dry, the pulse plugin may go on reporting its
     // last few milliseconds of delay for ever: a small delay that stands
     // still for longer than a poll step has played out. A large one that
-    // stands still is a device that stopped, which the stall tells.
+    // stands still is a device that stopped, which the stall tells. Before
+    // the delay has ever fallen, the server has not begun to play the
+    // stream (a sink waking up): nothing of it has played out yet.
     bool delay_stands_still(snd_pcm_sframes_t delay) {
         constexpr snd_pcm_sframes_t small_delay = output_rate / 10;
         constexpr int64_t still_for_ns = 100'000'000;
         const int64_t now = now_ns();
         if (delay != last_delay) {
+            if (last_delay >= 0 && delay < last_delay) delay_has_fallen = true;
             last_delay = delay;
             last_delay_since_ns = now;
             return false;
         }
-        return delay <= small_delay && now - last_delay_since_ns >= still_for_ns;
+        return delay_has_fallen && delay <= small_delay && now - last_delay_since_ns >= still_for_ns;
     }
 
     // Underruns (the caller paused) and suspends are part of normal life:
@@ -186,6 +192,7 @@ private:
     uint64_t played_floor = 0;  // frames known to have played out
     snd_pcm_sframes_t last_delay = -1;  // and since when the device has said so
     int64_t last_delay_since_ns = 0;
+    bool delay_has_fallen = false;  // since the stream's first frames
 };
 
 class alsa_output final : public wave_output {
