@@ -22,12 +22,9 @@ usage=$build/bench/child_usage
 times=$build/bench/sound_times
 python=/usr/bin/python3
 
-for program in pulseaudio pactl parec "$python"; do
-    command -v "$program" >/dev/null || { echo "missing: $program" >&2; exit 77; }
-done
-for program in "$bin" "$usage" "$times"; do
-    [ -x "$program" ] || { echo "not built: $program" >&2; exit 1; }
-done
+source "$here/lib/bench_setup.sh"
+bench_require pulseaudio pactl parec "$python"
+bench_require_built "$bin" "$usage" "$times"
 
 source "$source_dir/tests/system/lib/pulse.sh"
 work=$(mktemp -d /tmp/tonquel-bench.XXXXXX)

@@ -16,9 +16,8 @@ bin=${1:-${TONQUEL_BIN:-$source_dir/build/tonquel}}
 runs=${2:-1}
 parent=${3:-$(dirname "$bin")}
 
-for program in /usr/bin/time sox; do
-    command -v "$program" >/dev/null || { echo "missing: $program" >&2; exit 77; }
-done
+source "$here/lib/bench_setup.sh"
+bench_require /usr/bin/time sox
 [ -x "$bin" ] || { echo "not an executable: $bin" >&2; exit 1; }
 
 work=$(mktemp -d "$parent/export-bench.XXXXXX")

@@ -24,12 +24,9 @@ bin=$build/tonquel
 usage=$build/bench/child_usage
 times=$build/bench/sound_times
 
-for program in sox aplay pulseaudio pactl parec; do
-    command -v "$program" >/dev/null || { echo "missing: $program" >&2; exit 77; }
-done
-for program in "$bin" "$usage" "$times"; do
-    [ -x "$program" ] || { echo "not built: $program" >&2; exit 1; }
-done
+source "$here/lib/bench_setup.sh"
+bench_require sox aplay pulseaudio pactl parec
+bench_require_built "$bin" "$usage" "$times"
 
 source "$source_dir/tests/system/lib/pulse.sh"
 work=$(mktemp -d /tmp/tonquel-bench.XXXXXX)

@@ -12,9 +12,8 @@ source_dir=$(dirname "$here")
 bin=${1:-${TONQUEL_BIN:-$source_dir/build/tonquel}}
 tones=${2:-5}
 
-for program in strace pulseaudio pactl; do
-    command -v "$program" >/dev/null || { echo "missing: $program" >&2; exit 77; }
-done
+source "$here/lib/bench_setup.sh"
+bench_require strace pulseaudio pactl
 [ -x "$bin" ] || { echo "not an executable: $bin" >&2; exit 1; }
 
 source "$source_dir/tests/system/lib/pulse.sh"

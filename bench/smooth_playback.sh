@@ -20,12 +20,9 @@ bin=$build/tonquel
 usage=$build/bench/child_usage
 changes=$build/bench/sound_changes
 
-for program in tmux pulseaudio pactl parec g++; do
-    command -v "$program" >/dev/null || { echo "missing: $program" >&2; exit 77; }
-done
-for program in "$bin" "$usage" "$changes"; do
-    [ -x "$program" ] || { echo "not built: $program" >&2; exit 1; }
-done
+source "$here/lib/bench_setup.sh"
+bench_require tmux pulseaudio pactl parec g++
+bench_require_built "$bin" "$usage" "$changes"
 
 source "$source_dir/tests/system/lib/pulse.sh"
 work=$(mktemp -d /tmp/tonquel-bench.XXXXXX)

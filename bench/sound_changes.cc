@@ -7,21 +7,12 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-constexpr int loud = 100;  // of 32767: well above the monitor's noise
-
-double epoch_seconds() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
+#include "monitor_recording.h"
 
 int main(int argc, char** argv) {
     const double rate = argc > 1 ? std::strtod(argv[1], nullptr) : 44100.0;

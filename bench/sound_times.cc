@@ -9,20 +9,11 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-constexpr int loud = 100;  // of 32767: well above the monitor's noise
-
-double epoch_seconds() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
+#include "monitor_recording.h"
 
 int main(int argc, char** argv) {
     const long rate = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 44100;
