@@ -34,9 +34,10 @@
 // Input. start() records into one block until it is full; stop() gives the
 // frames recorded so far. start_ring() records on and on, round a block.
 // recorded() counts the frames since either start (after start(), up to the
-// block's length; a back end may count them late, but never early). A device that is lost while it records
-// (unplugged, its server gone) reports it through failure(), once the loss
-// shows; what it recorded before stays counted.
+// block's length; a back end may count them late, but never early). A device
+// that is lost while it records (unplugged, its server gone) reports it
+// through failure(), once the loss shows; what it recorded before stays
+// counted.
 
 // Two 16-bit samples, left first.
 inline constexpr uint32_t bytes_per_frame = 4;

@@ -75,9 +75,8 @@ DBUS_SYSTEM_BUS_ADDRESS=unix:path=$mute_bus "$TONQUEL_BIN" 440,1 440,1 440,1 </d
 status=$?
 took=$(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')
 [ $status -eq 0 ] || fail "exit status $status with a bus that never answers: $(cat "$AUDIO_WORK/mute")"
-# Three 1-s tones of 1 to 2 s each, and the bus's 2 s once: 8 s at most,
-# which runs took to the tenth; the room above is for a slow (sanitized)
-# start. The bus asked at every tone would take 12 s.
+# Three tones of 1 to 2 s and the bus's 2 s once: 8 s, with room for a slow
+# sanitized start; the bus asked at every tone would take 12 s.
 expect_range "seconds for three 1-s tones with a mute bus" "$took" 3 9.5
 DBUS_SYSTEM_BUS_ADDRESS=unix:path=$mute_bus "$TONQUEL_BIN" 440,5 </dev/null >/dev/null 2>&1 &
 player=$!

@@ -157,8 +157,8 @@ struct sim_input_device final : wave_input {
     }
 
     uint64_t recorded() override {
-        if (recording && !ring) return std::min<uint64_t>(frames_so_far(), block.frames);
-        if (!recording || !ring) return filled;
+        if (!recording) return filled;
+        if (!ring) return std::min<uint64_t>(frames_so_far(), block.frames);
         const uint64_t now = frames_so_far();
         for (; filled < now; ++filled) {
             auto [left, right] = signal_at(filled);
