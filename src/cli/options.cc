@@ -121,9 +121,10 @@ constexpr const char* help_format =
     "  --until=HH:MM[:SS]\n"
     "                stops at the next such local time after the first tone\n"
     "  --loop[=N]    plays the schedule N times, or until --until, q or Ctrl-C,\n"
-    "                keeping the tones that keys added; with --output, writes\n"
+    "                keeping the tones that keys added; a whole number right\n"
+    "                after it is its count (--loop 3). With --output, writes\n"
     "                N passes. --at, --until and --loop alone are not for\n"
-    "                --output.\n"
+    "                --output, nor --fade-out for --loop alone without --until.\n"
     "  --help        prints this text\n"
     "  --version     prints the version\n"
     "\n"
@@ -288,12 +289,6 @@ void print_devices(const std::vector<wave_device_entry>& devices, wave_direction
     cleanup_and_exit(0);
 }
 
-// The value of --device or --input-device into its setting.
-void choose_device(const char* run_settings::*setting, const char* name) {
-    if (name[0] == '\0') usage_error();
-    settings.*setting = name;
-}
-
 // What an option takes after its letter.
 enum class option_value {
     none_strict,  // nothing; attached text is a usage error
@@ -377,45 +372,76 @@ constexpr short_option short_options[] = {
     {'V', option_value::none, [](option_reader&, const char*) { log_out("%s", version_block()); }},
 };
 
+// The long option being read, as it was written ("--at=25:00", "--output
+// x.wav"), for the line that says what was wrong with it.
+std::string option_in_hand;
+
+// A usage error of one of the long options: one line that names the option
+// and what was wrong, then the usage text as for every usage error.
+[[noreturn]] void long_option_error(const std::string& what) {
+    err_printf("%s: %s: %s\n", program_name, option_in_hand.c_str(), what.c_str());
+    usage_error();
+}
+
 // A whole number from 0 to most, digits only: --wait-for-device's seconds,
-// --fade's milliseconds.
-int whole_number(const char* value, long long most) {
+// --fade's milliseconds, --loop's passes. -1 for anything else.
+long long whole_number(const char* value, long long most) {
+    if (value[0] < '0' || value[0] > '9') return -1;
     char* end = nullptr;
     errno = 0;
     const long long number = strtoll(value, &end, 10);
-    if (end == value || *end != '\0' || errno != 0 || number < 0 || number > most || value[0] == '-' ||
-        value[0] == '+' || value[0] == ' ')
-        usage_error();
-    return static_cast<int>(number);
+    if (*end != '\0' || errno != 0 || number > most) return -1;
+    return number;
+}
+
+bool all_digits(const char* text) {
+    return text[0] != '\0' && strspn(text, "0123456789") == strlen(text);
 }
 
 // A duration as tones take it (30, 5m, 1h2m3), of a second or more: the
 // digits and markers alone, so that a slip is told rather than read as 0.
 int fade_seconds(const char* value) {
-    if (value[0] < '0' || value[0] > '9' || strspn(value, "0123456789hHmM") != strlen(value)) usage_error();
-    const int seconds = parse_duration(value);
-    if (seconds < 1) usage_error();
+    const bool written_so = value[0] >= '0' && value[0] <= '9' && strspn(value, "0123456789hHmM") == strlen(value);
+    const int seconds = written_so ? parse_duration(value) : 0;
+    if (seconds < 1) long_option_error("not a duration of a second or more (30, 5m, 1h2m3)");
     return seconds;
 }
 
 // --at's and --until's "HH:MM[:SS]".
 int time_of_day_value(const char* value) {
-    const int seconds = value != nullptr ? parse_time_of_day(value) : -1;
-    if (seconds < 0) usage_error();
+    const int seconds = parse_time_of_day(value);
+    if (seconds < 0) long_option_error("not a time of day (HH:MM or HH:MM:SS)");
     return seconds;
 }
 
 // --loop's passes: 1 or more.
 int passes_value(const char* value) {
-    const int passes = whole_number(value, INT_MAX);
-    if (passes < 1) usage_error();
-    return passes;
+    const long long passes = whole_number(value, INT_MAX);
+    if (passes < 1) long_option_error("not a number of passes (1 or more)");
+    return static_cast<int>(passes);
 }
 
 // An export runs off the clock: it neither waits for a time, nor stops at
 // one, nor plays for ever.
 bool runs_by_the_clock() {
     return settings.start_at >= 0 || settings.stop_at >= 0 || settings.passes == 0;
+}
+
+// The value of --device or --input-device into its setting.
+void choose_device(const char* run_settings::*setting, const char* name) {
+    if (name[0] == '\0') long_option_error("no device named");
+    settings.*setting = name;
+}
+
+// --fade-out as written, for the check once every early option is read.
+std::string fade_out_given;
+
+// A fall to silence needs an end to fall to: the last of a counted --loop, or
+// --until, whatever their order on the line.
+void check_fade_out_has_an_end() {
+    if (settings.fade_out_seconds == 0 || settings.passes != 0 || settings.stop_at >= 0) return;
+    option_in_hand = fade_out_given;
+    long_option_error("an endless --loop has no end to fall to: give --loop=N or --until");
 }
 
 // One long option, given as --name, --name=value or --name value.
@@ -428,8 +454,10 @@ struct long_option {
     // The setting that names a sound device: the pre-scan fills it in too,
     // so that the start-up probe looks at the devices the run will use.
     const char* run_settings::*device = nullptr;
-    // The value may be left out, and is then never the next argument.
+    // The value may be left out, and is then never the next argument...
     bool value_optional = false;
+    // ...unless the next argument is all digits: a count (--loop 3).
+    bool count_may_follow = false;
     // The pre-scan applies it too, before any option acts: the control
     // channel is set up before -r or -m create their files.
     bool applied_early = false;
@@ -440,9 +468,27 @@ struct long_option {
 
 // --control or --control=PATH; nothing plays with --output.
 void choose_control(const char* address) {
-    if (settings.output_path != nullptr || (address != nullptr && address[0] == '\0')) usage_error();
+    if (address != nullptr && address[0] == '\0') long_option_error("no path given");
+    if (settings.output_path != nullptr) long_option_error("not with --output, which plays nothing");
     settings.control = true;
     settings.control_address = address;
+}
+
+void choose_output(const char* path) {
+    if (path[0] == '\0') long_option_error("no file named");
+    if (settings.output_path != nullptr) long_option_error("given twice");
+    if (mor_file != nullptr) long_option_error("not with -m: an export opens no sound device");
+    if (settings.control) long_option_error("not with --control: an export plays nothing to control");
+    if (runs_by_the_clock())
+        long_option_error("not with --at, --until or --loop without a count: an export runs off the clock");
+    check_export_type(path);
+    settings.output_path = path;
+}
+
+int milliseconds_of_fade(const char* value) {
+    const long long ms = whole_number(value, 1000);
+    if (ms < 0) long_option_error("not a whole number of milliseconds from 0 to 1000");
+    return static_cast<int>(ms);
 }
 
 constexpr long_option long_options[] = {
@@ -452,20 +498,17 @@ constexpr long_option long_options[] = {
          record_printf(out_stream, out_record, "%s", version_block());
          cleanup_and_exit(0);
      }},
-    {"output", true, true,
-     [](const char* path) {
-         if (path[0] == '\0' || settings.output_path != nullptr || mor_file != nullptr || settings.control ||
-             runs_by_the_clock())
-             usage_error();
-         check_export_type(path);
-         settings.output_path = path;
-     }},
+    {"output", true, true, choose_output},
     {"wait-for-device", true, false,
-     [](const char* value) { settings.wait_for_device = whole_number(value, INT_MAX); }},
+     [](const char* value) {
+         const long long seconds = whole_number(value, INT_MAX);
+         if (seconds < 0) long_option_error("not a whole number of seconds");
+         settings.wait_for_device = static_cast<int>(seconds);
+     }},
     {"smooth", false, false, [](const char*) { settings.smooth = true; }},
     {"fade", true, false,
      [](const char* value) {
-         settings.fade_ms = whole_number(value, 1000);
+         settings.fade_ms = milliseconds_of_fade(value);
          settings.smooth = true;
      }},
     {"fade-in", true, false,
@@ -473,25 +516,29 @@ constexpr long_option long_options[] = {
          settings.fade_in_seconds = fade_seconds(value);
          settings.smooth = true;
      }},
-    {"fade-out", true, false,
-     [](const char* value) {
-         settings.fade_out_seconds = fade_seconds(value);
-         settings.smooth = true;
-     }},
+    {.name = "fade-out", .takes_value = true, .needs_no_sound_devices = false,
+     .apply =
+         [](const char* value) {
+             settings.fade_out_seconds = fade_seconds(value);
+             fade_out_given = option_in_hand;
+             settings.smooth = true;
+         },
+     .early = true},
     {"allow-sleep", false, false, [](const char*) { settings.allow_sleep = true; }},
     {"device", true, false, [](const char* name) { choose_device(&run_settings::output_device, name); },
      &run_settings::output_device},
     {"input-device", true, false, [](const char* name) { choose_device(&run_settings::input_device, name); },
      &run_settings::input_device},
     {"list-devices", false, true, [](const char*) { list_devices(); }},
-    {"control", true, false, choose_control, nullptr, true, true},
+    {.name = "control", .takes_value = true, .needs_no_sound_devices = false, .apply = choose_control,
+     .value_optional = true, .applied_early = true},
     {.name = "at", .takes_value = true, .needs_no_sound_devices = false,
      .apply = [](const char* value) { settings.start_at = time_of_day_value(value); }, .early = true},
     {.name = "until", .takes_value = true, .needs_no_sound_devices = false,
      .apply = [](const char* value) { settings.stop_at = time_of_day_value(value); }, .early = true},
-    {.name = "loop", .takes_value = false, .needs_no_sound_devices = false,
+    {.name = "loop", .takes_value = true, .needs_no_sound_devices = false,
      .apply = [](const char* value) { settings.passes = value != nullptr ? passes_value(value) : 0; },
-     .value_optional = true, .early = true},
+     .value_optional = true, .count_may_follow = true, .early = true},
 };
 
 const short_option* find_short_option(char letter) {
@@ -500,31 +547,51 @@ const short_option* find_short_option(char letter) {
     return nullptr;
 }
 
-// The long option that argument ("--...") names, or nullptr.
+// The long option that argument ("--...") names, or nullptr when it names
+// none; one that takes no value and is given one is a usage error.
 const long_option* find_long_option(const char* argument) {
     const char* name = argument + 2;
     for (const long_option& option : long_options) {
         const size_t length = strlen(option.name);
         if (strncmp(name, option.name, length) != 0) continue;
-        if (name[length] == '\0' || ((option.takes_value || option.value_optional) && name[length] == '='))
-            return &option;
+        if (name[length] == '\0') return &option;
+        if (name[length] != '=') continue;
+        if (option.takes_value) return &option;
+        option_in_hand = argument;
+        long_option_error("takes no value");
     }
     return nullptr;
 }
 
-// The value of a long option: after "=", or else the next argument if it
-// takes one and may not be left out; nullptr for none.
-const char* long_option_value(option_reader& reader, const long_option& option) {
-    const char* equals = strchr(reader.argv[reader.index], '=');
-    if (equals != nullptr) return equals + 1;
-    return option.takes_value && !option.value_optional ? reader.next_argument() : nullptr;
+// Steps over one long option at reader.index and the argument it takes as
+// its value, if any: the value after "=", or else the next argument where
+// the option takes one and may not be left out (or where it is a count that
+// may follow); nullptr for none. Keeps the option as written for its
+// messages.
+const char* step_over_long_option(option_reader& reader, const long_option& option) {
+    const char* argument = reader.argv[reader.index];
+    option_in_hand = argument;
+    if (const char* equals = strchr(argument, '='); equals != nullptr) return equals + 1;
+    const bool next_is_value =
+        option.takes_value && (!option.value_optional || (option.count_may_follow && reader.index + 1 < reader.argc &&
+                                                          all_digits(reader.argv[reader.index + 1])));
+    if (!next_is_value) return nullptr;
+    if (reader.index + 1 >= reader.argc) long_option_error("needs a value");
+    const char* value = reader.argv[++reader.index];
+    option_in_hand = option_in_hand + " " + value;
+    return value;
+}
+
+[[noreturn]] void unknown_long_option(const char* argument) {
+    option_in_hand = argument;
+    long_option_error("not an option (tonquel --help lists them)");
 }
 
 // Any long option not in the table, and "--" alone, is a usage error.
 void parse_long_option(option_reader& reader) {
     const long_option* option = find_long_option(reader.argv[reader.index]);
-    if (option == nullptr) usage_error();
-    const char* value = long_option_value(reader, *option);
+    if (option == nullptr) unknown_long_option(reader.argv[reader.index]);
+    const char* value = step_over_long_option(reader, *option);
     if (!option->early) option->apply(value);
 }
 
@@ -540,10 +607,7 @@ bool scan_option(option_reader& reader, const long_option*& option, const char*&
     if (argument[1] == '-') {
         option = find_long_option(argument);
         if (option == nullptr) return false;
-        value = strchr(argument, '=');
-        if (value != nullptr) ++value;
-        if (option->takes_value && !option->value_optional && value == nullptr && ++reader.index < reader.argc)
-            value = reader.argv[reader.index];
+        value = step_over_long_option(reader, *option);
         return true;
     }
     const short_option* short_one = find_short_option(argument[1]);
@@ -563,6 +627,7 @@ void read_early_options(int argc, char** argv) {
     const char* value = nullptr;
     for (; scan_option(reader, option, value); ++reader.index)
         if (option != nullptr && option->early) option->apply(value);
+    check_fade_out_has_an_end();
 }
 
 void parse_option(option_reader& reader) {

@@ -101,7 +101,16 @@ void play_pass() {
 }
 
 void play_schedule() {
-    if (settings.output_path != nullptr) begin_export(settings.output_path);
+    if (settings.output_path != nullptr) {
+        // A file is put in place only whole: an earlier one of that name is
+        // worth more than the part of a schedule that could be read.
+        if (build_status != 0) {
+            err_printf("%s: %s: not written: the schedule could not be read whole\n", program_name,
+                       settings.output_path);
+            cleanup_and_exit(1);
+        }
+        begin_export(settings.output_path);
+    }
     wait_for_start_time();
     arm_stop_time();
     if (settings.smooth) {

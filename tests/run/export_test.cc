@@ -125,26 +125,31 @@ TEST(export_run, opens_no_sound_device_reads_no_key_and_probes_nothing) {
 
 TEST(export_run, misused_long_options_and_capture_with_output_are_usage_errors) {
     tq_test::temp_dir dir;
-    const std::vector<std::vector<std::string>> cases = {
-        {"-m", "mor.txt", "--output", "x.wav", "440,1"},
-        {"--output", "x.wav", "-m", "mor.txt", "440,1"},
-        {"--output", "x.wav", "--output", "y.wav", "440,1"},
-        {"--output=", "440,1"},
-        {"--output", ""},
-        {"440,1", "--output", "x.wav"},
-        {"--output"},
-        {"--outputx", "440,1"},
-        {"--help=all"},
-        {"--hel"},
-        {"--"},
-        {"--", "440,1"},
-        {"--verbose", "440,1"},
+    // A long option's error is named on a line of its own before the usage
+    // text; a short option's is the usage text alone, as it always was.
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"-m", "mor.txt", "--output", "x.wav", "440,1"}, "--output x.wav: not with -m: an export opens no sound device"},
+        {{"--output", "x.wav", "-m", "mor.txt", "440,1"}, ""},
+        {{"--output", "x.wav", "--output", "y.wav", "440,1"}, "--output y.wav: given twice"},
+        {{"--output=", "440,1"}, "--output=: no file named"},
+        {{"--output", ""}, "--output : no file named"},
+        {{"440,1", "--output", "x.wav"}, ""},
+        {{"--output"}, "--output: needs a value"},
+        {{"--outputx", "440,1"}, "--outputx: not an option (tonquel --help lists them)"},
+        {{"--help=all"}, "--help=all: takes no value"},
+        {{"--hel"}, "--hel: not an option (tonquel --help lists them)"},
+        {{"--"}, "--: not an option (tonquel --help lists them)"},
+        {{"--", "440,1"}, "--: not an option (tonquel --help lists them)"},
+        {{"--verbose", "440,1"}, "--verbose: not an option (tonquel --help lists them)"},
     };
-    for (const auto& args : cases) {
+    for (const auto& [args, line] : cases) {
         sim_platform sim;
         run_result r = run(sim, args);
         EXPECT_EQ(r.status, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
-        EXPECT_EQ(r.err, usage_bytes) << args[0];
+        EXPECT_EQ(r.err, (line.empty() ? "" : "tonquel: " + line + "\n") + usage_bytes) << args[0];
         EXPECT_EQ(r.out, "") << args[0];
         for (const sim_sound_file_record& file : sim.sound_writer.files) EXPECT_FALSE(file.finished) << args[0];
     }
@@ -199,16 +204,15 @@ TEST(export_run, failures_and_ctrl_c_leave_the_file_unfinished) {
             EXPECT_TRUE(sim.sound_writer.files[0].dropped) << f.name;
         }
     }
-    // A schedule that failed to build is exported as far as it was built,
-    // as it would be played.
+    // A schedule that failed to build is not put in place of an earlier
+    // file as if it were whole: nothing is written.
     tq_test::temp_dir dir;
     tq_test::write_file("a.txt", "440,1\n");
     sim_platform sim;
     run_result r = run(sim, {"--output", "x.wav", "-f", "a.txt", "missing.txt"});
     EXPECT_EQ(r.status, 1);
-    ASSERT_EQ(sim.sound_writer.files.size(), 1u);
-    EXPECT_TRUE(sim.sound_writer.files[0].finished);
-    EXPECT_EQ(sim.sound_writer.files[0].frames, rate);
+    EXPECT_TRUE(r.err.ends_with("tonquel: x.wav: not written: the schedule could not be read whole\n")) << r.err;
+    EXPECT_TRUE(sim.sound_writer.files.empty());
 }
 
 TEST(export_run, a_wav_longer_than_4_gib_is_written_as_rf64) {

@@ -148,19 +148,51 @@ TEST(overnight_run, smooth_runs_wait_loop_and_stop_as_the_others_do) {
 }
 
 TEST(overnight_run, bad_values_and_clock_options_with_output_are_usage_errors_before_anything_is_created) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"-r", "--at=25:00"}, {"-r", "--until=7"}, {"-r", "--loop=0"},   {"-r", "--loop=x"},
-        {"-r", "--at"},       {"-r", "--at=7:60"}, {"--at=23:00", "--output", "x.wav"},
-        {"--output", "x.wav", "--loop"},           {"--output", "x.wav", "--until=07:00"},
+    const std::string off_the_clock =
+        "not with --at, --until or --loop without a count: an export runs off the clock";
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"-r", "--at=25:00"}, "--at=25:00: not a time of day (HH:MM or HH:MM:SS)"},
+        {{"-r", "--until=7"}, "--until=7: not a time of day (HH:MM or HH:MM:SS)"},
+        {{"-r", "--loop=0"}, "--loop=0: not a number of passes (1 or more)"},
+        {{"-r", "--loop=x"}, "--loop=x: not a number of passes (1 or more)"},
+        {{"-r", "--loop="}, "--loop=: not a number of passes (1 or more)"},
+        {{"-r", "--loop", "99999999999"}, "--loop 99999999999: not a number of passes (1 or more)"},
+        {{"-r", "--at"}, "--at 440,1: not a time of day (HH:MM or HH:MM:SS)"},
+        {{"-r", "--at=7:60"}, "--at=7:60: not a time of day (HH:MM or HH:MM:SS)"},
+        {{"--at=23:00", "--output", "x.wav"}, "--output x.wav: " + off_the_clock},
+        {{"--output", "x.wav", "--loop"}, "--output x.wav: " + off_the_clock},
+        {{"--output", "x.wav", "--until=07:00"}, "--output x.wav: " + off_the_clock},
+        {{"-r", "--fade-out=20m", "--loop"},
+         "--fade-out=20m: an endless --loop has no end to fall to: give --loop=N or --until"},
+        {{"--smoth"}, "--smoth: not an option (tonquel --help lists them)"},
+        {{"--fade=abc"}, "--fade=abc: not a whole number of milliseconds from 0 to 1000"},
     };
-    for (std::vector<std::string> args : cases) {
+    for (const auto& c : cases) {
         tq_test::temp_dir dir;
+        std::vector<std::string> args = c.args;
         args.push_back("440,1");
         const tq_test::run_output r = run(args);
-        EXPECT_EQ(r.status, 2) << args[1];
-        EXPECT_EQ(r.err, tq_test::version_block + tq_test::usage_text) << args[1];
-        EXPECT_TRUE(tq_test::files_starting_with("session_").empty()) << args[1];
+        EXPECT_EQ(r.status, 2) << c.line;
+        EXPECT_EQ(r.err, "tonquel: " + c.line + "\n" + tq_test::version_block + tq_test::usage_text);
+        EXPECT_TRUE(tq_test::files_starting_with("session_").empty()) << c.line;
     }
+}
+
+TEST(overnight_run, a_whole_number_after_loop_is_its_count_either_way_it_is_written) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--loop", "2", "440,1"}, {"--loop=2", "440,1"}, {"--loop", "2", "--smooth", "440,1"}}) {
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        const tq_test::run_output r = run(sim, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, header + "  440, 1\n# pass 2 of 2\n  440, 1\n") << args[1];
+    }
+    // Not a whole number: a tone, and the loop has no count.
+    EXPECT_EQ(run({"--loop", "--until=22:13:23", "440,1"}).out,
+              header + "  440, 1\n# pass 2\n  440, 1\n# stopped at 22:13:23, as --until asked\n");
 }
 
 }  // namespace
