@@ -156,8 +156,10 @@ void notice_hang_ups() {
     drop_clients();
 }
 
-void accept_clients() {
-    for (;;) {
+// Until the step's time is up: a flood of connections waits in the
+// channel's queue like any other.
+void accept_clients(std::chrono::steady_clock::time_point deadline) {
+    while (std::chrono::steady_clock::now() < deadline) {
         control_client_connection arrived = listener->accept();
         if (!arrived.connection) return;
         if (!arrived.same_user) {
@@ -370,7 +372,7 @@ int poll_keys_and_control(run_phase phase, int64_t part_elapsed) {
     const int pressed = poll_console_key();
     if (!listener) return pressed;
     const auto deadline = std::chrono::steady_clock::now() + (settings.smooth ? smooth_budget : classic_budget);
-    accept_clients();
+    accept_clients(deadline);
     // What waits goes out on every step, whatever else comes.
     for (control_client& client : clients) {
         receive_from(client);
