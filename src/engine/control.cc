@@ -119,7 +119,9 @@ void send_to(control_client& client, const std::string& line) {
 void receive_from(control_client& client) {
     client.input.erase(0, client.answered);
     client.answered = 0;
-    char buffer[16 * 1024];
+    // A line's length at a time: on a named pipe each read is a call to the
+    // system that costs the step.
+    static char buffer[longest_line];
     while (!client.hung_up && client.input.size() <= longest_line) {
         const long got = client.connection->receive(buffer, sizeof buffer);
         if (got < 0) client.hung_up = true;
@@ -281,7 +283,13 @@ struct control_step {
             write_reply(client);
             return true;
         }
-        const size_t end = client.input.find('\n', client.answered);
+        size_t end = client.input.find('\n', client.answered);
+        // What arrives is taken in the client's own turn, so that its cost
+        // is bounded with the rest.
+        if (end == std::string::npos) {
+            receive_from(client);
+            end = client.input.find('\n');
+        }
         const size_t length = (end == std::string::npos ? client.input.size() : end) - client.answered;
         if (length > longest_line) {
             refuse_long_line(client);
@@ -374,10 +382,7 @@ int poll_keys_and_control(run_phase phase, int64_t part_elapsed) {
     const auto deadline = std::chrono::steady_clock::now() + (settings.smooth ? smooth_budget : classic_budget);
     accept_clients(deadline);
     // What waits goes out on every step, whatever else comes.
-    for (control_client& client : clients) {
-        receive_from(client);
-        send_waiting(client);
-    }
+    for (control_client& client : clients) send_waiting(client);
     control_step step{phase, part_elapsed, pressed == key_none};
     step.serve(deadline);
     const int64_t now = now_ms();

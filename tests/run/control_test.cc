@@ -428,14 +428,16 @@ std::vector<std::pair<int, int>> write_tones(int first_seconds, int count) {
 // Replies were built and lines read without a bound on the step's time, on
 // the thread that feeds the sound: 200 schedule requests against a
 // 200,000-entry schedule silenced the classic player for a second, and each
-// request cost the smooth player, which holds 60 ms of sound, a gap; deep
+// request cost the smooth player, which holds 60 ms of sound, a gap (here
+// 240 requests for 20,000 entries, 620 kB each, so that some arrive whole
+// within the run on a named pipe too); deep
 // lines were read twice, to the end. Now each step's control work is bounded
 // in real time, the clients take turns, and a status still comes at once.
 TEST(control_run, a_flood_costs_each_step_a_bounded_time_and_a_status_still_comes_at_once) {
     for (const bool smooth : {false, true}) {
         const char* label = smooth ? "smooth" : "classic";
         tq_test::temp_dir dir;
-        const std::string whole = schedule_reply_for(write_tones(30, 200000));
+        const std::string whole = schedule_reply_for(write_tones(30, 20000));
         sim_platform sim;
         sim.audio.record_samples = false;
         const std::string name = unique_name();
@@ -480,7 +482,7 @@ TEST(control_run, a_flood_costs_each_step_a_bounded_time_and_a_status_still_come
         // machine (the smooth player's steps take a few milliseconds).
         EXPECT_LT(sim.longest_step_us, 250000) << label;
         EXPECT_GE(answers, 12) << label;
-        EXPECT_LE(slowest_answer, 100) << label;
+        EXPECT_LE(slowest_answer, 500) << label;
         for (test_client& client : schedulers) {
             client.read();
             const size_t replies = client.received.size() / whole.size();
@@ -515,10 +517,13 @@ TEST(control_run, a_reply_of_a_million_entries_arrives_whole_with_the_events_aft
         client.send(request(R"(["observe"])", 2) + request(R"(["schedule"])"));
     });
     bool quit = false;
+    size_t looked = 0;  // what has been looked through for the event
     for (int64_t at = t0 + 150; at < t0 + 50000; at += 50)
         sim.at(at, [&] {
             client.read();
-            if (quit || client.received.find("tone-start") == std::string::npos) return;
+            const size_t from = looked;
+            looked = client.received.size();
+            if (quit || client.received.find("tone-start", from > 10 ? from - 10 : 0) == std::string::npos) return;
             client.send(request(R"(["quit"])", 3));
             quit = true;
         });
