@@ -6,7 +6,10 @@
 #   2. the sound's continuity while clients flood the socket with bad lines
 #      as fast as they can, reading the error replies: the silences inside
 #      a 10 s tone with no client, one and sixteen flooding, the lines the
-#      run answered meanwhile and the CPU time the run took.
+#      run answered meanwhile and the CPU time the run took;
+#   3. the same for each player under the system test's flood
+#      (tests/system/lib/control_flood.cc: 3 MB schedule replies, deeply
+#      nested lines, idle clients), with the slowest of its statuses.
 #
 #   bench/control_latency.sh [BUILD_DIR] [SKIPS]
 #
@@ -172,3 +175,23 @@ continuity() {  # $1: how many clients flood the socket
 continuity 0
 continuity 1
 continuity 16
+
+echo "3. a 10 s tone under the flood of the system test, for 8 s"
+g++ -std=c++20 -O2 -pthread -o "$work/control_flood" "$source_dir/tests/system/lib/control_flood.cc" || exit 1
+{ echo 440,10; yes 550,1 | head -n 100000; } >"$work/long.txt"
+for player_flags in "" --smooth; do
+    record_start "$times" 44100 >"$work/times"
+    # shellcheck disable=SC2086  # no flag or one
+    "$bin" $player_flags --control="$socket" -f "$work/long.txt" </dev/null >/dev/null 2>&1 &
+    player=$!
+    wait_until_answering
+    sleep 0.2
+    read -r schedules nested answers slowest < <("$work/control_flood" "$socket" 8)
+    "$bin" --send quit --control="$socket"
+    wait "$player"
+    player=
+    record_stop
+    read -r _ gaps silent <"$work/times"
+    printf "   %-8s silences %s (%s s)  schedule replies %s, nested lines refused %s, statuses %s, slowest %s ms\n" \
+        "${player_flags:-classic}" "$gaps" "$silent" "$schedules" "$nested" "$answers" "$slowest"
+done

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <string>
 
 // Control from outside (--control): while the run plays it answers its
 // clients on the control channel (engine/control_protocol.h): what plays,
@@ -15,6 +16,9 @@ enum class run_phase { playing, paused, waiting_for_device, waiting_to_start };
 // What a resume command gives the pause that polls: like any key it ends the
 // pause, and it does nothing else.
 constexpr int key_resume = INT_MIN + 2;
+// What a quit command gives wherever the run stands: it ends the run as q
+// does while a tone plays, also in a pause, which the q key only ends.
+constexpr int key_quit = INT_MIN + 3;
 
 // Starts answering at the place --control names, before anything is created
 // or sounds. A place that cannot be had ends the run with status 1.
@@ -22,8 +26,20 @@ void start_control();
 
 // The key pressed; without one, the key that a client's command stands for
 // (one a step). Answers the clients' other requests meanwhile, as of
-// part_elapsed seconds into the part that plays.
+// part_elapsed seconds into the part that plays, for a bounded real time:
+// what is left waits for the next step, the clients taking turns.
 int poll_keys_and_control(run_phase phase, int64_t part_elapsed);
+
+// While the run waits to start (--at): the time of day it starts at, in
+// seconds from midnight, and the seconds until then, which status tells.
+void tell_control_start_wait(int start_at, int64_t seconds_left);
+// What a key or a command that acts on the playing tone gets meanwhile:
+// "the run waits to start at 23:00:00: skip acts once it plays".
+std::string start_wait_refusal(const std::string& what);
+
+// A tone was inserted into the schedule at index while the run plays: the
+// schedule replies being written follow it.
+void tell_control_entry_inserted(uint32_t index);
 
 // What the observing clients hear of. The end of the run is told by the
 // release step, with its exit status.

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -18,11 +19,14 @@ std::string text_of(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+bool is_whole(double value) {
+    constexpr double exact_limit = 9007199254740992.0;  // 2^53
+    return std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < exact_limit;
+}
+
 // 440 rather than 440.0, as a person writes a whole number of hertz.
 json number(double value) {
-    constexpr double exact_limit = 9007199254740992.0;  // 2^53
-    if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < exact_limit)
-        return static_cast<int64_t>(value);
+    if (is_whole(value)) return static_cast<int64_t>(value);
     return value;
 }
 
@@ -35,8 +39,13 @@ constexpr command_name plain_commands[] = {
     {"status", control_command::status}, {"schedule", control_command::schedule},
     {"observe", control_command::observe}, {"skip", control_command::skip},
     {"back", control_command::back},     {"pause", control_command::pause},
-    {"resume", control_command::resume}, {"quit", control_command::quit},
+    {"resume", control_command::resume}, {"toggle", control_command::toggle},
+    {"quit", control_command::quit},
 };
+
+// A request is an object holding a list: anything deeper is refused as soon
+// as the parser reaches it.
+constexpr int deepest_nesting = 16;
 
 // The command of a request's "command" list; error tells what is wrong.
 control_command command_of(const json& list, std::string& error) {
@@ -67,41 +76,85 @@ control_command command_of(const json& list, std::string& error) {
     return control_command::status;
 }
 
-// Reads a line only for what is wrong with it: the parser's message without
-// its "[json.exception...] " tag. A thrown parse error costs several times
-// the parse itself, and a client may send nothing but bad lines.
-struct parse_error_finder final : nlohmann::json_sax<json> {
-    std::string message;
+// Builds the value as the library's own reader does, and keeps what is
+// wrong with a bad line: the parser's message without its
+// "[json.exception...] " tag, found in the same pass. A thrown parse error
+// costs several times the parse itself, and a client may send nothing but
+// bad lines.
+struct request_reader {
+    explicit request_reader(json& value) : builder(value, false) {}
 
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override { return true; }
-    bool key(string_t&) override { return true; }
-    bool end_object() override { return true; }
-    bool start_array(std::size_t) override { return true; }
-    bool end_array() override { return true; }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& failure) override {
+    nlohmann::detail::json_sax_dom_parser<json> builder;
+    std::string message;
+    int depth = 0;
+
+    using number_integer_t = json::number_integer_t;
+    using number_unsigned_t = json::number_unsigned_t;
+    using number_float_t = json::number_float_t;
+    using string_t = json::string_t;
+    using binary_t = json::binary_t;
+
+    bool null() { return builder.null(); }
+    bool boolean(bool value) { return builder.boolean(value); }
+    bool number_integer(number_integer_t value) { return builder.number_integer(value); }
+    bool number_unsigned(number_unsigned_t value) { return builder.number_unsigned(value); }
+    bool number_float(number_float_t value, const string_t& text) { return builder.number_float(value, text); }
+    bool string(string_t& value) { return builder.string(value); }
+    bool binary(binary_t& value) { return builder.binary(value); }
+    bool key(string_t& value) { return builder.key(value); }
+    bool start_object(std::size_t size) { return deeper() && builder.start_object(size); }
+    bool end_object() {
+        --depth;
+        return builder.end_object();
+    }
+    bool start_array(std::size_t size) { return deeper() && builder.start_array(size); }
+    bool end_array() {
+        --depth;
+        return builder.end_array();
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& failure) {
         const char* text = failure.what();
         const char* tag_end = strstr(text, "] ");
         message = tag_end != nullptr ? tag_end + 2 : text;
         return false;
     }
+
+    bool deeper() {
+        if (++depth <= deepest_nesting) return true;
+        message = "nested deeper than " + std::to_string(deepest_nesting) + " levels";
+        return false;
+    }
 };
+
+void append_integer(std::string& out, int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+void append_entry(std::string& out, const fdt_entry& entry) {
+    if (entry.text == nullptr) {
+        out += "{\"frequency\":";
+        if (is_whole(entry.frequency)) append_integer(out, static_cast<int64_t>(entry.frequency));
+        else out += number(entry.frequency).dump();
+        out += ",\"duration\":";
+        append_integer(out, entry.duration);
+        out += '}';
+        return;
+    }
+    std::string_view text = entry.text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    out += "{\"comment\":" + text_of(std::string(text)) + "}";
+}
 
 }  // namespace
 
 control_request parse_control_request(std::string_view line) {
     control_request request;
-    const json parsed = json::parse(line.begin(), line.end(), nullptr, false);
-    if (parsed.is_discarded()) {
-        parse_error_finder finder;
-        json::sax_parse(line.begin(), line.end(), &finder);
-        request.error = "not JSON: " + finder.message;
+    json parsed;
+    request_reader reader(parsed);
+    if (!json::sax_parse(line.begin(), line.end(), &reader)) {
+        request.error = reader.depth > deepest_nesting ? reader.message : "not JSON: " + reader.message;
         return request;
     }
     if (!parsed.is_object()) {
@@ -124,6 +177,19 @@ control_request parse_control_request(std::string_view line) {
     }
     request.command = command_of(*list, request.error);
     return request;
+}
+
+const char* control_command_name(control_command command) {
+    switch (command) {
+    case control_command::add_above:
+    case control_command::add_below: return "add";
+    case control_command::nearby_coarse:
+    case control_command::nearby_fine: return "nearby";
+    default: break;
+    }
+    for (const command_name& plain : plain_commands)
+        if (plain.command == command) return plain.name;
+    return "status";
 }
 
 std::string control_success(const std::string& request_id, const std::string& data) {
@@ -150,6 +216,10 @@ std::string control_status_data(const control_status& status) {
     data["entries"] = status.entries;
     data["left"] = status.left;
     data["version"] = program_version;
+    if (status.starts_at != nullptr) {
+        data["starts_at"] = status.starts_at;
+        data["starts_in"] = status.starts_in;
+    }
     return text_of(data);
 }
 
@@ -159,17 +229,35 @@ std::string control_schedule_data(const fdt_entry* entries, uint32_t first, uint
     std::string list = "[";
     for (uint32_t i = first; i < count; ++i) {
         if (i != first) list += ',';
-        const fdt_entry& entry = entries[i];
-        if (entry.text == nullptr) {
-            list += "{\"frequency\":" + number(entry.frequency).dump() + ",\"duration\":" +
-                    std::to_string(entry.duration) + "}";
-        } else {
-            std::string text = entry.text;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            list += "{\"comment\":" + text_of(text) + "}";
-        }
+        append_entry(list, entries[i]);
     }
     return list + "]";
+}
+
+bool schedule_reply::write(const fdt_entry* entries, uint32_t count, size_t bytes, std::string& out) {
+    const size_t until = out.size() + bytes;
+    if (end_ > count) end_ = count;
+    if (!opened_) {
+        opened_ = true;
+        out += "{";
+        if (!request_id_.empty()) out += "\"request_id\":" + request_id_ + ",";
+        out += "\"error\":\"success\",\"data\":[";
+    } else if (next_ < end_) {
+        out += ',';
+    }
+    while (next_ < end_) {
+        append_entry(out, entries[next_++]);
+        if (out.size() >= until) break;
+        if (next_ < end_) out += ',';
+    }
+    if (next_ < end_) return false;
+    out += "]}\n";
+    return true;
+}
+
+void schedule_reply::entry_inserted(uint32_t index) {
+    if (index < next_) ++next_;
+    if (index <= end_) ++end_;
 }
 
 std::string control_event(const char* name) {

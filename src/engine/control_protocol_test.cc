@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -34,6 +35,13 @@ TEST(control_protocol, requests_and_what_is_wrong_with_bad_lines) {
         // Echoing a structure would cost as deep a recursion as the line allows.
         {R"({"command": ["skip"], "request_id": [[[]]]})", c::status, "",
          "\"request_id\" is neither a number nor a string"},
+        {R"({"command": ["toggle"]})", c::toggle, "", ""},
+        // Refused where the parser gets too deep, valid or not, so that a
+        // line of brackets costs no more than a look at its first bytes.
+        {R"({"command": ["skip"], "x": )" + std::string(15, '[') + std::string(15, ']') + "}", c::skip, "", ""},
+        {R"({"command": ["skip"], "x": )" + std::string(16, '[') + std::string(16, ']') + "}", c::status, "",
+         "nested deeper than 16 levels"},
+        {std::string(64 * 1024, '['), c::status, "", "nested deeper than 16 levels"},
     };
     for (const request_case& test : cases) {
         const control_request request = parse_control_request(test.line);
@@ -46,6 +54,43 @@ TEST(control_protocol, requests_and_what_is_wrong_with_bad_lines) {
     }
 }
 
+// A schedule reply written in pieces, as its client takes them, reads as the
+// whole one; a tone inserted while it is written is left out before the part
+// written (the fault: an entry repeated) and is in it after.
+TEST(control_protocol, a_schedule_reply_in_pieces_is_the_whole_reply) {
+    char comment[] = "# then\n";
+    std::vector<fdt_entry> table;
+    for (int i = 0; i < 300; ++i) table.push_back({440.0 + i, i, i % 7 == 0 ? comment : nullptr});
+    const std::string whole = control_success("5", control_schedule_data(table.data(), 2, 300));
+    for (const size_t piece : {size_t{1}, size_t{100}, size_t{1} << 20}) {
+        schedule_reply reply("5", 2, 300);
+        std::string written;
+        int pieces = 1;
+        while (!reply.write(table.data(), 300, piece, written)) ++pieces;
+        EXPECT_EQ(written, whole) << piece;
+        EXPECT_EQ(pieces > 1, piece < whole.size()) << piece;
+    }
+    struct insert_case {
+        uint32_t index;
+        std::string text;
+    } inserts[] = {
+        {1, "[{\"frequency\":442,\"duration\":2},{\"frequency\":443,\"duration\":3}]"},
+        {3, "[{\"frequency\":442,\"duration\":2},{\"frequency\":1,\"duration\":1},{\"frequency\":443,\"duration\":3}]"},
+        {4, "[{\"frequency\":442,\"duration\":2},{\"frequency\":443,\"duration\":3},{\"frequency\":1,\"duration\":1}]"},
+    };
+    for (const insert_case& test : inserts) {
+        std::vector<fdt_entry> entries = {{440, 0, nullptr}, {441, 1, nullptr}, {442, 2, nullptr}, {443, 3, nullptr}};
+        schedule_reply reply("", 2, 4);
+        std::string written;
+        EXPECT_FALSE(reply.write(entries.data(), 4, 1, written));  // the first entry
+        entries.insert(entries.begin() + test.index, fdt_entry{1, 1, nullptr});
+        reply.entry_inserted(test.index);
+        while (!reply.write(entries.data(), 5, 1, written)) {
+        }
+        EXPECT_EQ(written, control_success("", test.text)) << test.index;
+    }
+}
+
 TEST(control_protocol, lines_sent_and_read_back) {
     EXPECT_EQ(control_success("7"), "{\"request_id\":7,\"error\":\"success\"}\n");
     EXPECT_EQ(control_success("", "[]"), "{\"error\":\"success\",\"data\":[]}\n");
@@ -53,6 +98,9 @@ TEST(control_protocol, lines_sent_and_read_back) {
     EXPECT_EQ(control_status_data({"paused", 440, 120, 12, 3, 9, 845}),
               R"({"state":"paused","frequency":440,"duration":120,"elapsed":12,"index":3,"entries":9,)"
               R"("left":845,"version":"1.13"})");
+    EXPECT_EQ(control_status_data({"waiting to start", 440, 120, 0, 0, 9, 900, "23:00:00", 3600}),
+              R"({"state":"waiting to start","frequency":440,"duration":120,"elapsed":0,"index":0,"entries":9,)"
+              R"("left":900,"version":"1.13","starts_at":"23:00:00","starts_in":3600})");
     char comment[] = "# caf\xe9\r\n";  // Latin-1, from an old file
     const fdt_entry entries[] = {{1, 1, nullptr}, {440.5, 120, nullptr}, {0, 0, comment}};
     EXPECT_EQ(control_schedule_data(entries, 1, 3),

@@ -32,6 +32,7 @@ const release_step terminal_release{release_order::terminal, [] {
 void add_tone(double frequency) {
     log_out("# added %g, %d\n", frequency, added_duration);
     fdt_insert(frequency, added_duration, nullptr, static_cast<int>(fdt_pos + 1));
+    tell_control_entry_inserted(fdt_pos + 1);
 }
 
 void add_tones(const double* list, double f) {
@@ -54,17 +55,20 @@ void go_back() {
 }
 
 // Waits for any key with a code, or a client's command; that key only
-// resumes. The paused seconds do not count towards the tone.
+// resumes, but a quit command ends the run. The paused seconds do not count
+// towards the tone.
 void pause(int64_t& start_second) {
     clock_source& clock = current_platform->clock;
     announce_pause();
     int64_t pause_second = clock.now_seconds();
-    while (poll_keys_and_control(run_phase::paused, pause_second - start_second) == key_none &&
+    int key = key_none;
+    while ((key = poll_keys_and_control(run_phase::paused, pause_second - start_second)) == key_none &&
            !stop_time_has_come()) {
         clock.sleep_ms(pause_poll_ms);
         check_interrupt();
         status_line_step(pause_poll_ms, pause_second - start_second, true);
     }
+    if (key == key_quit) on_sigint(SIGINT);
     start_second += clock.now_seconds() - pause_second;
     tell_control_clients(run_event::resume);
 }
@@ -95,6 +99,7 @@ key_effect dispatch_key(int code, double f, int64_t& start_second) {
         go_back();
         return key_effect::tone_ends;
     case 'q':
+    case key_quit:
         on_sigint(SIGINT);
     case 's':
         log_out("#skip to next frequency in list\n");

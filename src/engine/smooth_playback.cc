@@ -198,6 +198,7 @@ private:
         const int key = poll_keys_and_control(paused_ ? run_phase::paused : phase,
                                               tone.frames_done / sample_rate - tone.seconds_before);
         if (key == key_none) return;
+        if (key == key_quit) on_sigint(SIGINT);  // a paused run too
         if (paused_) {
             paused_ = false;
             stream_.resume();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "engine/status_line.h"
 #include "engine/time_of_day.h"
 #include "log/log.h"
+#include "log/terminal_lines.h"
 #include "platform/civil_time.h"
 #include "process/exit.h"
 #include "process/release.h"
@@ -19,6 +21,8 @@
 namespace {
 
 constexpr int poll_step_ms = 50;
+// The keys that act on the playing tone (the arrows arrive as s and b).
+constexpr const char* playing_keys = "+-nNsbp";
 // Later than this, a start says how late it is.
 constexpr int64_t late_after_seconds = 5;
 
@@ -60,7 +64,13 @@ void wait_for_start_time() {
         flush_records();
         clock.sleep_ms(poll_step_ms);
         check_interrupt();
-        if (poll_keys_and_control(run_phase::waiting_to_start, 0) == 'q') on_sigint(SIGINT);
+        tell_control_start_wait(state.start_at, state.seconds_left);
+        const int key = poll_keys_and_control(run_phase::waiting_to_start, 0);
+        if (key == 'q' || key == key_quit) on_sigint(SIGINT);
+        if (key > 0 && key < 128 && strchr(playing_keys, key) != nullptr) {
+            clear_terminal_lines();
+            err_printf("%s: %s\n", program_name, start_wait_refusal(std::string(1, static_cast<char>(key))).c_str());
+        }
         // The local time is asked for once a second: each asking reloads
         // the zone.
         const int64_t now = clock.now_seconds();

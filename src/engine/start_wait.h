@@ -15,7 +15,9 @@ struct start_wait_state {
 const start_wait_state& start_wait();
 
 // Waits for settings.start_at, if set: the countdown on the status line, q
-// and Ctrl-C end the run, the machine is kept awake. The wait and the start
-// go into the record as comment lines; a start found long past (the machine
-// slept, or was busy) comes at once and says how late it is.
+// and Ctrl-C end the run, the machine is kept awake; a key that acts on the
+// playing tone says on standard error that it waits for the start. The
+// wait and the start go into the record as comment lines; a start found
+// long past (the machine slept, or was busy) comes at once and says how
+// late it is.
 void wait_for_start_time();

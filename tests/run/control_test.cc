@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -84,8 +85,7 @@ TEST(control_run, each_command_does_what_its_key_does) {
         {{{t0 + 500, 'n'}}, {{t0 + 500, R"(["nearby", "coarse"])"}}},
         {{{t0 + 500, 'N'}}, {{t0 + 500, R"(["nearby", "fine"])"}}},
         {{{t0 + 500, 'p'}, {t0 + 4500, 'x'}}, {{t0 + 500, R"(["pause"])"}, {t0 + 4500, R"(["resume"])"}}},
-        // While paused a command, as a key, only resumes.
-        {{{t0 + 500, 'p'}, {t0 + 900, 'q'}}, {{t0 + 500, R"(["pause"])"}, {t0 + 900, R"(["quit"])"}}},
+        {{{t0 + 500, 'p'}, {t0 + 900, 'p'}}, {{t0 + 500, R"(["toggle"])"}, {t0 + 900, R"(["toggle"])"}}},
         {{{t0 + 1200, 'q'}}, {{t0 + 1200, R"(["quit"])"}}},
     };
     for (const command_case& test : cases) {
@@ -226,6 +226,317 @@ TEST(control_run, bad_input_is_answered_and_never_stops_the_run) {
     // The sound went on, every tone whole, until Ctrl-C.
     ASSERT_GE(sim.audio.outputs.size(), 3u);
     for (size_t i = 0; i + 1 < sim.audio.outputs.size(); ++i) EXPECT_GE(sim.audio.outputs[i].frames_played, 44100u);
+}
+
+// A key ends a pause, whatever it is; a command means what it says: quit
+// ends the run (it used to be passed on as the key q, which only resumed),
+// pause keeps a pause (it used to resume it), resume while playing does
+// nothing. Both players.
+TEST(control_run, quit_ends_a_paused_run_and_pause_and_resume_say_what_they_mean) {
+    struct pause_case {
+        const char* what;
+        std::vector<std::pair<int64_t, std::string>> commands;
+        std::vector<sim_key> keys;
+        int pauses;      // "#pause" lines
+        int64_t end_ms;  // about when the run ends, after t0 (the classic
+                         // player ends a tone on the second after its last)
+        int64_t classic_end_ms;
+    };
+    const pause_case cases[] = {
+        {"quit while paused", {{500, R"(["pause"])"}, {900, R"(["quit"])"}}, {}, 1, 900, 900},
+        {"pause while paused", {{500, R"(["pause"])"}, {900, R"(["pause"])"}, {1400, R"(["quit"])"}}, {}, 1, 1400, 1400},
+        {"resume while playing", {{500, R"(["resume"])"}}, {}, 0, 2000, 3000},
+        {"the q key while paused resumes", {{500, R"(["pause"])"}}, {{t0 + 1500, 'q'}}, 1, 3000, 4000},
+    };
+    for (const bool smooth : {false, true}) {
+        for (const pause_case& test : cases) {
+            const std::string label = std::string(test.what) + (smooth ? " (smooth)" : "");
+            sim_platform sim;
+            sim.audio.record_samples = false;
+            sim.keys.script = test.keys;
+            const std::string name = unique_name();
+            test_client client;
+            sim.at(t0 + 100, [&] { client.connect(sim, name); });
+            for (const auto& [at, command] : test.commands)
+                sim.at(t0 + at, [&, command] { client.send(request(command)); });
+            std::vector<std::string> args{"--control=" + name, "440,2"};
+            if (smooth) args.insert(args.begin(), "--smooth");
+            const run_output r = run(sim, args);
+            client.read();
+            EXPECT_EQ(r.status, 0) << label;
+            std::string replies;
+            for (size_t i = 0; i < test.commands.size(); ++i) replies += success;
+            EXPECT_EQ(client.received, replies) << label;
+            size_t pauses = 0;
+            for (size_t at = r.out.find("#pause"); at != std::string::npos; at = r.out.find("#pause", at + 1)) ++pauses;
+            EXPECT_EQ(pauses, size_t(test.pauses)) << label;
+            const int64_t end_ms = smooth ? test.end_ms : test.classic_end_ms;
+            EXPECT_GE(sim.now_ms(), t0 + end_ms) << label;
+            EXPECT_LT(sim.now_ms(), t0 + end_ms + 250) << label;
+        }
+    }
+}
+
+// While --at waits, what acts on a playing tone acted on nothing and said
+// "success" (a key said nothing at all): now each says that it waits for
+// the start, status tells when that is, and quit still ends the wait.
+TEST(control_run, the_wait_to_start_says_what_waits_for_the_start_and_when_it_comes) {
+    tq_test::temp_dir dir;
+    sim_platform sim;
+    sim.audio.record_samples = false;
+    sim.keys.script = {{t0 + 3000, 's'}, {t0 + 3100, '+'}, {t0 + 3200, 'p'}, {t0 + 3300, 'x'}, {t0 + 3400, 'N'}};
+    const std::string name = unique_name();
+    test_client client;
+    sim.at(t0 + 100, [&] { client.connect(sim, name); });
+    const char* commands[] = {R"(["skip"])",   R"(["back"])",   R"(["pause"])",           R"(["toggle"])",
+                              R"(["add", 1])", R"(["add", -1])", R"(["nearby", "fine"])", R"(["resume"])"};
+    sim.at(t0 + 1000, [&] {
+        for (const char* command : commands) client.send(request(command));
+    });
+    sim.at(t0 + 1500, [&] { client.send(request(R"(["status"])")); });
+    const run_output r = run(sim, {"--control=" + name, "-r", "--at=22:13:30", "440,1"});
+    client.read();
+    EXPECT_EQ(r.status, 0);
+    const std::string waits = "the run waits to start at 22:13:30: ";
+    std::string expected;
+    for (const char* what : {"skip", "back", "pause", "toggle", "add", "add", "nearby"})
+        expected += "{\"request_id\":1,\"error\":\"" + waits + what + " acts once it plays\"}\n";
+    expected += success;
+    EXPECT_EQ(client.received.substr(0, expected.size()), expected);
+    EXPECT_NE(client.received.find(R"("state":"waiting to start",)"), std::string::npos) << client.received;
+    EXPECT_TRUE(client.received.ends_with(R"(,"version":"1.13","starts_at":"22:13:30","starts_in":9}})" "\n"))
+        << client.received;
+    EXPECT_EQ(r.err, "tonquel: " + waits + "s acts once it plays\ntonquel: " + waits +
+                         "+ acts once it plays\ntonquel: " + waits + "p acts once it plays\ntonquel: " + waits +
+                         "N acts once it plays\n");
+    // The run then starts as if nothing had been asked, and the record
+    // holds none of it.
+    ASSERT_EQ(sim.audio.outputs.size(), 1u);
+    EXPECT_EQ(sim.audio.outputs[0].opened_ms, t0 + 10000);
+    EXPECT_EQ(tq_test::read_file(tq_test::files_starting_with("session_")[0]),
+              "#Frequency, Duration\n# waiting to start at 22:13:30, in 0:10\n# started at 22:13:30\n  440, 1\n");
+
+    sim_platform quitting;
+    test_client quitter;
+    quitting.at(t0 + 100, [&] { quitter.connect(quitting, name); });
+    quitting.at(t0 + 2000, [&] { quitter.send(request(R"(["quit"])")); });
+    EXPECT_EQ(run(quitting, {"--control=" + name, "--at=22:13:30", "440,1"}).status, 0);
+    EXPECT_TRUE(quitting.audio.outputs.empty());
+    EXPECT_LT(quitting.now_ms(), t0 + 2200);
+}
+
+// Sixteen clients that hung up still counted until the step after the next
+// one came, which was told "too many clients"; sixteen that connect and say
+// nothing held every slot for as long as they liked. A client is closed once
+// it has sent no whole line and taken nothing for 10 s, unless it observes
+// with nothing waiting for it.
+TEST(control_run, slots_are_freed_by_clients_that_hung_up_or_went_idle_and_observers_stay) {
+    tq_test::temp_dir dir;
+    std::string tones = "440,20\n";
+    for (int i = 0; i < 100000; ++i) tones += "550,1\n";
+    tq_test::write_file("tones.txt", tones);
+    sim_platform sim;
+    sim.audio.record_samples = false;
+    const std::string name = unique_name();
+    std::vector<test_client> leaving(16);
+    test_client after_leaving;
+    std::vector<test_client> idle(11);
+    test_client talker;      // a status at 6 s: closed 10 s after it
+    test_client half_line;   // a line never ended
+    test_client non_reader;  // a reply of megabytes that it never takes
+    test_client observer;
+    test_client refused;
+    test_client after_idle;
+    sim.at(t0 + 100, [&] {
+        for (test_client& client : leaving) client.connect(sim, name);
+    });
+    sim.at(t0 + 300, [&] {
+        for (test_client& client : leaving) client.connection.reset();
+        after_leaving.connect(sim, name);
+        after_leaving.send(request(R"(["status"])"));
+    });
+    sim.at(t0 + 500, [&] {
+        for (test_client& client : idle) client.connect(sim, name);
+        for (test_client* client : {&talker, &half_line, &non_reader, &observer}) client->connect(sim, name);
+        half_line.send(R"({"command": ["status"])");
+        non_reader.send(request(R"(["schedule"])"));
+        observer.send(request(R"(["observe"])"));
+    });
+    sim.at(t0 + 1000, [&] {
+        after_leaving.read();
+        refused.connect(sim, name);  // the 17th
+    });
+    sim.at(t0 + 6000, [&] { talker.send(request(R"(["status"])")); });
+    struct look {
+        int64_t at;
+        bool idle_open, talker_open, half_line_open, non_reader_open;
+    };
+    const look looks[] = {{10300, true, true, true, true}, {10800, false, true, false, false},
+                          {15800, false, true, false, false}, {16300, false, false, false, false}};
+    std::vector<std::string> wrong;
+    for (const look& at : looks)
+        sim.at(t0 + at.at, [&] {
+            auto open = [](test_client& client) {
+                client.read();
+                return !client.hung_up;
+            };
+            size_t idle_open = 0;
+            for (test_client& client : idle) idle_open += open(client) ? 1 : 0;
+            const std::string when = " at " + std::to_string(at.at) + " ms";
+            if (idle_open != (at.idle_open ? idle.size() : 0))
+                wrong.push_back(std::to_string(idle_open) + " idle open" + when);
+            if (open(talker) != at.talker_open) wrong.push_back("talker" + when);
+            if (open(half_line) != at.half_line_open) wrong.push_back("half line" + when);
+            // Read only once it should be closed: reading is taking.
+            if (at.at > 10500 && open(non_reader) != at.non_reader_open) wrong.push_back("non-reader" + when);
+            if (!open(observer)) wrong.push_back("observer" + when);
+        });
+    sim.at(t0 + 11000, [&] { after_idle.connect(sim, name); after_idle.send(request(R"(["status"])")); });
+    sim.raise_signal_at(t0 + 17000, SIGINT);
+    EXPECT_EQ(run(sim, {"--control=" + name, "-f", "tones.txt"}).status, 0);
+    EXPECT_EQ(wrong, std::vector<std::string>{});
+    EXPECT_EQ(after_leaving.received.rfind(R"({"request_id":1,"error":"success","data":{"state":"playing")", 0), 0u)
+        << after_leaving.received;
+    refused.read();
+    EXPECT_EQ(refused.received, "{\"error\":\"too many clients: at most 16 at once\"}\n");
+    after_idle.read();
+    EXPECT_EQ(after_idle.received.rfind(R"({"request_id":1,"error":"success","data":{"state":"playing")", 0), 0u)
+        << after_idle.received;
+    observer.read();
+    EXPECT_EQ(observer.received, success + "{\"event\":\"end\",\"status\":0}\n");
+}
+
+// The reply to a schedule request with request_id 1 for the tones written.
+std::string schedule_reply_for(const std::vector<std::pair<int, int>>& tones) {
+    std::string reply = R"({"request_id":1,"error":"success","data":[)";
+    for (const auto& [frequency, duration] : tones) {
+        if (reply.back() == '}') reply += ',';
+        reply += "{\"frequency\":" + std::to_string(frequency) + ",\"duration\":" + std::to_string(duration) + "}";
+    }
+    return reply + "]}\n";
+}
+
+std::vector<std::pair<int, int>> write_tones(int first_seconds, int count) {
+    std::vector<std::pair<int, int>> tones{{440, first_seconds}};
+    for (int i = 1; i < count; ++i) tones.emplace_back(100 + i % 1000, 1);
+    std::string text;
+    for (const auto& [frequency, duration] : tones) text += std::to_string(frequency) + "," + std::to_string(duration) + "\n";
+    tq_test::write_file("tones.txt", text);
+    return tones;
+}
+
+// Replies were built and lines read without a bound on the step's time, on
+// the thread that feeds the sound: 200 schedule requests against a
+// 200,000-entry schedule silenced the classic player for a second, and each
+// request cost the smooth player, which holds 60 ms of sound, a gap (here
+// 240 requests for 20,000 entries, 620 kB each, so that some arrive whole
+// within the run on a named pipe too); deep
+// lines were read twice, to the end. Now each step's control work is bounded
+// in real time, the clients take turns, and a status still comes at once.
+TEST(control_run, a_flood_costs_each_step_a_bounded_time_and_a_status_still_comes_at_once) {
+    for (const bool smooth : {false, true}) {
+        const char* label = smooth ? "smooth" : "classic";
+        tq_test::temp_dir dir;
+        const std::string whole = schedule_reply_for(write_tones(30, 20000));
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        const std::string name = unique_name();
+        std::vector<test_client> schedulers(6);
+        std::vector<test_client> nesters(6);
+        test_client asker;
+        const std::string nested = std::string(60000, '[') + "\n";
+        int64_t asked_at = -1;
+        int64_t slowest_answer = 0;
+        int answers = 0;
+        sim.at(t0 + 100, [&] {
+            for (test_client& client : schedulers) client.connect(sim, name);
+            for (test_client& client : nesters) client.connect(sim, name);
+            asker.connect(sim, name);
+            for (test_client& client : schedulers)
+                for (int i = 0; i < 40; ++i) client.send(request(R"(["schedule"])"));
+        });
+        for (int64_t at = t0 + 150; at < t0 + 3000; at += 50)
+            sim.at(at, [&, at] {
+                for (test_client& client : schedulers) client.read();
+                for (test_client& client : nesters) {
+                    client.read();
+                    client.send(client.unsent.size() < 2 * nested.size() ? nested : "");
+                }
+                asker.read();
+                if (asked_at >= 0 && !asker.received.empty()) {
+                    slowest_answer = std::max(slowest_answer, at - asked_at);
+                    ++answers;
+                    asker.received.clear();
+                    asked_at = -1;
+                }
+                if (asked_at < 0 && at % 200 == 0) {
+                    asker.send(request(R"(["status"])"));
+                    asked_at = at;
+                }
+            });
+        sim.at(t0 + 3000, [&] { asker.send(request(R"(["quit"])")); });
+        std::vector<std::string> args{"--control=" + name, "-f", "tones.txt"};
+        if (smooth) args.insert(args.begin(), "--smooth");
+        EXPECT_EQ(run(sim, args).status, 0) << label;
+        // Seconds before: a quarter of one leaves the tests room on a busy
+        // machine (the smooth player's steps take a few milliseconds).
+        EXPECT_LT(sim.longest_step_us, 250000) << label;
+        EXPECT_GE(answers, 12) << label;
+        EXPECT_LE(slowest_answer, 500) << label;
+        for (test_client& client : schedulers) {
+            client.read();
+            const size_t replies = client.received.size() / whole.size();
+            EXPECT_GE(replies, 1u) << label;
+            for (size_t i = 0; i < replies; ++i)
+                EXPECT_EQ(client.received.compare(i * whole.size(), whole.size(), whole), 0) << label << " " << i;
+        }
+        const std::string too_deep = "{\"error\":\"nested deeper than 16 levels\"}\n";
+        for (test_client& client : nesters) {
+            client.read();
+            EXPECT_GE(client.received.size(), 10 * too_deep.size()) << label;
+            EXPECT_EQ(client.received.substr(0, too_deep.size()), too_deep) << label;
+        }
+    }
+}
+
+// What a reply left in the channel was sent only when another reply was
+// queued, so that a schedule of more than about 6,600 entries never arrived
+// whole. A reply of a million entries is written as the client takes it,
+// whole, without the tones that keys add meanwhile (entries would repeat)
+// and with the events that come meanwhile after it (they would cut it).
+TEST(control_run, a_reply_of_a_million_entries_arrives_whole_with_the_events_after_it) {
+    tq_test::temp_dir dir;
+    const std::string whole = schedule_reply_for(write_tones(60, 1000000));
+    sim_platform sim;
+    sim.audio.record_samples = false;
+    sim.keys.script = {{t0 + 1000, 'n'}, {t0 + 2000, 's'}};
+    const std::string name = unique_name();
+    test_client client;
+    sim.at(t0 + 100, [&] {
+        client.connect(sim, name);
+        client.send(request(R"(["observe"])", 2) + request(R"(["schedule"])"));
+    });
+    bool quit = false;
+    size_t looked = 0;  // what has been looked through for the event
+    for (int64_t at = t0 + 150; at < t0 + 50000; at += 50)
+        sim.at(at, [&] {
+            client.read();
+            const size_t from = looked;
+            looked = client.received.size();
+            if (quit || client.received.find("tone-start", from > 10 ? from - 10 : 0) == std::string::npos) return;
+            client.send(request(R"(["quit"])", 3));
+            quit = true;
+        });
+    sim.raise_signal_at(t0 + 50000, SIGINT);
+    EXPECT_EQ(run(sim, {"--control=" + name, "-f", "tones.txt"}).status, 0);
+    client.read();
+    EXPECT_TRUE(quit);
+    const std::string expected =
+        "{\"request_id\":2,\"error\":\"success\"}\n" + whole +
+        "{\"event\":\"tone-start\",\"frequency\":437,\"duration\":180,\"index\":2}\n"
+        "{\"request_id\":3,\"error\":\"success\"}\n{\"event\":\"end\",\"status\":0}\n";
+    EXPECT_EQ(client.received.size(), expected.size());
+    EXPECT_TRUE(client.received == expected) << client.received.substr(0, 200);
 }
 
 bool answers_at(sim_platform& sim, const std::string& name) {

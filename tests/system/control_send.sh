@@ -3,7 +3,10 @@
 # default place (in the server's private XDG_RUNTIME_DIR): status tells what
 # plays, skip moves the sound on to the next tone, observe prints the events
 # until the run ends, an unknown command is the run's error with status 1,
-# and once quit has ended the run no run answers there.
+# and once quit has ended the run no run answers there. Then a flood from
+# clients of the same user (control_flood.cc: big schedule replies, deeply
+# nested lines, idle clients, right after sixteen hung up) leaves no gap in
+# the sound of either player, and a status still comes within 0.5 s.
 source "$(dirname "$0")/lib/audio_check.sh"
 audio_setup
 send() { "$TONQUEL_BIN" --send "$@" </dev/null; }
@@ -50,4 +53,40 @@ mapfile -t pitches <"$AUDIO_WORK/pitches"
 [ ${#pitches[@]} -eq 2 ] || fail "expected two tones, found ${#pitches[@]}"
 expect_range "first pitch" "${pitches[0]:-}" 439 441
 expect_range "second pitch" "${pitches[1]:-}" 878 882
+
+g++ -std=c++20 -O2 -pthread -o "$AUDIO_WORK/control_flood" "$(dirname "$0")/lib/control_flood.cc" || exit 1
+# A steady first tone, and behind it a schedule whose reply is 3 MB.
+{ echo 440,8; yes 550,1 | head -n 100000; } >"$AUDIO_WORK/long.txt"
+place=$AUDIO_WORK/flooded
+for player in classic smooth; do
+    flags=()
+    [ $player = smooth ] && flags=(--smooth)
+    # The recorder has room of its own, so that what it hears is the sink's.
+    AUDIO_RECORD_LATENCY_MS=100 audio_record_start "$AUDIO_WORK/$player.raw"
+    "$TONQUEL_BIN" "${flags[@]}" --control="$place" -f "$AUDIO_WORK/long.txt" </dev/null >/dev/null \
+        2>"$AUDIO_WORK/$player.err" &
+    run=$!
+    for _ in $(seq 100); do send status --control="$place" >/dev/null 2>&1 && break; sleep 0.1; done
+    sleep 0.5
+    timeout 60 "$AUDIO_WORK/control_flood" "$place" 3 >"$AUDIO_WORK/$player.flood" &
+    flood=$!
+    sleep 1.5
+    asked=$(date +%s%N)
+    send status --control="$place" >/dev/null || fail "$player: --send status during the flood gave status $?"
+    expect_range "$player: --send status during the flood (ms)" $((($(date +%s%N) - asked) / 1000000)) 0 500
+    wait $flood || fail "$player: the flood failed"
+    read -r schedules nested answers slowest <"$AUDIO_WORK/$player.flood"
+    echo "$player: $schedules schedule replies, $nested nested lines refused, $answers statuses, slowest $slowest ms"
+    expect_range "$player: whole schedule replies" "$schedules" 4 100000
+    expect_range "$player: nested lines refused" "$nested" 32 100000
+    expect_range "$player: slowest status (ms)" "$slowest" 0 500
+    send quit --control="$place" || fail "$player: quit gave status $?"
+    expect_exit "$run" 5 "quit"
+    [ $status -eq 0 ] || fail "$player: the run ended with $status: $(cat "$AUDIO_WORK/$player.err")"
+    audio_record_stop
+    grep -q 'the sound ran out' "$AUDIO_WORK/$player.err" && fail "$player: $(cat "$AUDIO_WORK/$player.err")"
+    # The wave's own zero crossings give silences of a fraction of a millisecond.
+    read -r gaps longest < <(analyse gaps "$AUDIO_WORK/$player.raw" right)
+    expect_range "$player: the longest silence in the sound (ms)" "$longest" 0 1.9
+done
 exit $AUDIO_FAILED

@@ -222,6 +222,11 @@ int64_t sim_clock::monotonic_ms() {
 }
 
 void sim_clock::sleep_ms(int ms) {
+    const auto now = std::chrono::steady_clock::now();
+    if (owner_.awake_since_ != std::chrono::steady_clock::time_point{}) {
+        const auto awake = std::chrono::duration_cast<std::chrono::microseconds>(now - owner_.awake_since_);
+        owner_.longest_step_us = std::max<int64_t>(owner_.longest_step_us, awake.count());
+    }
     sim_platform::hold_up_times& hold_up = owner_.hold_up;
     if (hold_up.at_ms >= 0 && owner_.now_ms() + ms >= hold_up.at_ms) {
         ms += hold_up.ms;
@@ -229,6 +234,7 @@ void sim_clock::sleep_ms(int ms) {
     }
     owner_.total_sleep_ms += ms;
     owner_.advance(ms);
+    owner_.awake_since_ = std::chrono::steady_clock::now();
 }
 
 namespace {

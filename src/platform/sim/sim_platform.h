@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -310,12 +311,19 @@ public:
     sim_sleep_inhibitor sleep;
     std::unique_ptr<control_channel> control = make_system_control_channel();
     int64_t total_sleep_ms = 0;
+    // The longest real time, in microseconds, that the run spent between two
+    // sleeps of the virtual clock (the scripted actions, which run inside a
+    // sleep, left out): what its longest step costs the machine, which the
+    // sound device would have to ride out.
+    int64_t longest_step_us = 0;
 
     // Where virtual time starts: a whole second, so tone timing is exact.
     static constexpr int64_t start_ms = INT64_C(1700000000000);
 
 private:
+    friend class sim_clock;
     int64_t now_ms_ = start_ms;
+    std::chrono::steady_clock::time_point awake_since_{};
     std::vector<sim_key> signals_;
     struct timed_action {
         int64_t at_ms;
