@@ -19,8 +19,9 @@ struct control_connection {
     // full, -1 once the other end has gone.
     virtual long send(const char* data, size_t size) = 0;
     // Waits up to ms milliseconds for something to receive (or for the other
-    // end to go); for the --send side only, never for the run.
-    virtual void wait_for_input(int ms) = 0;
+    // end to go), less when a signal arrives; for the --send side only, never
+    // for the run. False when the time passed with nothing.
+    virtual bool wait_for_input(int ms) = 0;
 };
 
 // A client that connected, and whether it runs as the user who started the
@@ -28,6 +29,17 @@ struct control_connection {
 struct control_client_connection {
     std::unique_ptr<control_connection> connection;
     bool same_user = true;
+};
+
+// What one try at reaching a run gives: the connection; or none, with busy
+// set when a run answers there but takes no client just now (every place in
+// its queue is taken: try again soon), error when the place cannot be used
+// (a run of another user, a folder that others may open), and neither when
+// no run answers there.
+struct control_reach {
+    std::unique_ptr<control_connection> connection;
+    bool busy = false;
+    std::string error;  // without the program's name
 };
 
 struct control_listener {
@@ -48,9 +60,11 @@ struct control_channel {
     // the message (without the program's name) when it cannot be done.
     virtual std::unique_ptr<control_listener> listen(const std::string& address, bool private_folder,
                                                      std::string& error) = 0;
-    // The client's connection to the run that answers at address. nullptr
-    // when none does: error is then empty, or tells why it cannot be reached.
-    virtual std::unique_ptr<control_connection> connect(const std::string& address, std::string& error) = 0;
+    // One try at reaching the run that answers at address, for the client;
+    // it never waits for the run. With private_folder (the default place)
+    // the folder is checked first: one that is not the user's own, or that
+    // others may open, is refused. So is a run of another user.
+    virtual control_reach connect(const std::string& address, bool private_folder) = 0;
 };
 
 // This system's channel. The simulated platform uses it too: the tests talk
@@ -66,7 +80,7 @@ inline control_channel& none_control_channel() {
             error = address + ": no control channel on this system";
             return nullptr;
         }
-        std::unique_ptr<control_connection> connect(const std::string&, std::string&) override { return nullptr; }
+        control_reach connect(const std::string&, bool) override { return {}; }
     };
     static no_control_channel none;
     return none;

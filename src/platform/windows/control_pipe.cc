@@ -65,13 +65,15 @@ public:
         return static_cast<long>(taken);
     }
 
-    void wait_for_input(int ms) override {
+    bool wait_for_input(int ms) override {
+        // In short steps, so that Ctrl-C, which only sets a flag, acts soon.
         constexpr int step_ms = 10;
         for (int waited = 0; waited < ms; waited += step_ms) {
             DWORD waiting = 0;
-            if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0) return;
+            if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0) return true;
             Sleep(step_ms);
         }
+        return false;
     }
 
 private:
@@ -255,20 +257,19 @@ public:
         return listener;
     }
 
-    std::unique_ptr<control_connection> connect(const std::string& address, std::string& error) override {
-        for (int tries = 0; tries < 2; ++tries) {
-            HANDLE pipe = CreateFileA(address.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr);
-            if (pipe != INVALID_HANDLE_VALUE) return std::make_unique<pipe_connection>(pipe);
-            const DWORD code = GetLastError();
-            if (code == ERROR_FILE_NOT_FOUND) return nullptr;
-            // Every instance is taken: the run makes another within a step.
-            if (code == ERROR_PIPE_BUSY && WaitNamedPipeA(address.c_str(), 10000)) continue;
-            error = address + ": " + system_text(code);
-            return nullptr;
+    control_reach connect(const std::string& address, bool) override {
+        control_reach reach;
+        HANDLE pipe = CreateFileA(address.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            reach.connection = std::make_unique<pipe_connection>(pipe);
+            return reach;
         }
-        error = address + ": " + system_text(ERROR_PIPE_BUSY);
-        return nullptr;
+        const DWORD code = GetLastError();
+        // Every instance is taken: the run makes another within a step.
+        if (code == ERROR_PIPE_BUSY) reach.busy = true;
+        else if (code != ERROR_FILE_NOT_FOUND) reach.error = address + ": " + system_text(code);
+        return reach;
     }
 };
 
