@@ -113,8 +113,8 @@ struct exchange {
         input.erase(0, start);
         scanned = input.size();
         if (status < 0 && input.size() > longest_answer) {
-            err_printf("%s: %s: the run's answer is longer than %zu MiB\n", program_name, address.c_str(),
-                       longest_answer >> 20);
+            err_printf("%s: %s: the run's answer is longer than %d MiB\n", program_name, address.c_str(),
+                       static_cast<int>(longest_answer >> 20));
             return 1;
         }
         return status;
@@ -201,7 +201,12 @@ int send_control_command(int argc, char** argv) {
     const send_request request = read_send_line(argc, argv);
     control_channel& channel = current_platform->control;
     const bool named = request.address != nullptr;
-    const std::string address = named ? channel.named_address(request.address) : channel.default_address();
+    std::string error;
+    const std::string address = named ? channel.named_address(request.address) : channel.default_address(error);
+    if (address.empty()) {
+        err_printf("%s: %s\n", program_name, error.c_str());
+        return 1;
+    }
     const std::unique_ptr<control_connection> connection = reach_run(channel, address, !named);
     if (!send_all(*connection, control_request_line(request.command, request.argument))) {
         err_printf("%s: %s: the run went away without answering\n", program_name, address.c_str());

@@ -51,7 +51,9 @@ struct control_listener {
 struct control_channel {
     virtual ~control_channel() = default;
     // Where a run answers without a place named, and where --send looks.
-    virtual std::string default_address() = 0;
+    // Empty, and the message, when it cannot be had (on Windows the name
+    // holds a key kept in a file).
+    virtual std::string default_address(std::string& error) = 0;
     // The place that --control=NAME names.
     virtual std::string named_address(const std::string& name) = 0;
     // Starts answering at address, which only the user may reach; in a
@@ -74,7 +76,7 @@ std::unique_ptr<control_channel> make_system_control_channel();
 // For a platform put together without one: nothing can listen.
 inline control_channel& none_control_channel() {
     struct no_control_channel final : control_channel {
-        std::string default_address() override { return "control"; }
+        std::string default_address(std::string&) override { return "control"; }
         std::string named_address(const std::string& name) override { return name; }
         std::unique_ptr<control_listener> listen(const std::string& address, bool, std::string& error) override {
             error = address + ": no control channel on this system";

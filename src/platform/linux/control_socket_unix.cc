@@ -135,7 +135,7 @@ std::string folder_kept_private(const std::string& folder) {
 
 class unix_control_channel final : public control_channel {
 public:
-    std::string default_address() override {
+    std::string default_address(std::string&) override {
         const char* runtime = getenv("XDG_RUNTIME_DIR");
         if (runtime != nullptr && runtime[0] != '\0') return std::string(runtime) + "/tonquel/control";
         return "/tmp/tonquel-" + std::to_string(geteuid()) + "/control";
