@@ -23,8 +23,9 @@ constexpr int wait_step_ms = 100;
 constexpr int connect_wait_ms = 3000;
 constexpr int connect_retry_ms = 20;
 // The longest line taken from the run: the reply of a schedule of a million
-// entries is about 31 MB; a line without end must not take all memory.
-constexpr size_t longest_answer = size_t{1} << 30;
+// entries is about 31 MB; a line without end must not take all memory (a
+// Raspberry Pi has 1 GB).
+constexpr size_t longest_answer = size_t{256} << 20;
 
 bool is_option(const char* argument, const char* name) {
     const size_t length = strlen(name);
@@ -112,12 +113,13 @@ struct exchange {
         }
         input.erase(0, start);
         scanned = input.size();
-        if (status < 0 && input.size() > longest_answer) {
-            err_printf("%s: %s: the run's answer is longer than %d MiB\n", program_name, address.c_str(),
-                       static_cast<int>(longest_answer >> 20));
-            return 1;
-        }
         return status;
+    }
+
+    int too_long() {
+        err_printf("%s: %s: the run's answer is longer than %d MiB\n", program_name, address.c_str(),
+                   static_cast<int>(longest_answer >> 20));
+        return 1;
     }
 
     int run() {
@@ -133,6 +135,9 @@ struct exchange {
             }
             if (got > 0) {
                 silent_ms = 0;
+                // Looked at before the buffer grows, so that it never holds
+                // much more than the longest line.
+                if (input.size() + static_cast<size_t>(got) > longest_answer) return too_long();
                 input.append(buffer, static_cast<size_t>(got));
                 if (const int status = take_lines(); status >= 0) return status;
                 check_interrupt();

@@ -182,13 +182,13 @@ struct answer_reader {
         first.back() = false;
     }
 
-    bool scalar(const std::string& text, const string_t* string_value = nullptr) {
+    bool scalar(std::string text, const string_t* string_value = nullptr) {
         if (in_data()) {
             separate();
             answer.data += text;
         } else if (nesting.depth == 1) {
             if (current == field::event) event = true;
-            if (current == field::data) answer.data = text;
+            if (current == field::data) answer.data = std::move(text);
             if (current == field::error) {
                 error_text = string_value != nullptr;
                 if (error_text) error = *string_value;
@@ -201,7 +201,13 @@ struct answer_reader {
     bool number_integer(number_integer_t value) { return scalar(std::to_string(value)); }
     bool number_unsigned(number_unsigned_t value) { return scalar(std::to_string(value)); }
     bool number_float(number_float_t value, const string_t&) { return scalar(text_of(json(value))); }
-    bool string(string_t& value) { return scalar(in_data() || current == field::data ? text_of(json(value)) : "", &value); }
+    bool string(string_t& value) {
+        // The parser's own text is given up to the copy written back: a
+        // reply may hold a string of many megabytes.
+        if (in_data() || (nesting.depth == 1 && current == field::data))
+            return scalar(text_of(json(std::move(value))));
+        return scalar("", &value);
+    }
     bool binary(binary_t&) { return true; }  // never in JSON text
     bool key(string_t& value) {
         if (in_data()) {

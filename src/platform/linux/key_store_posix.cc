@@ -50,8 +50,10 @@ bool read_key(const std::string& path, std::string& key, std::string& error) {
     ssize_t got = -1;
     if (fstat(fd, &found) != 0) error = system_error(path, errno);
     else if (!S_ISREG(found.st_mode)) error = path + ": not a plain file";
-    else if (found.st_uid != geteuid()) error = path + ": belongs to another user (uid " + std::to_string(found.st_uid) + ")";
-    else if ((found.st_mode & 077) != 0) error = path + ": other users may open it (mode " + mode_text(found.st_mode) + ")";
+    else if (found.st_uid != geteuid())
+        error = path + ": belongs to another user (uid " + std::to_string(found.st_uid) + ")";
+    else if ((found.st_mode & 077) != 0)
+        error = path + ": other users may open it (mode " + mode_text(found.st_mode) + ")";
     else if ((got = read(fd, text, sizeof text)) < 0) error = system_error(path, errno);
     close(fd);
     if (!error.empty()) return true;

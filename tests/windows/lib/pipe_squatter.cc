@@ -17,9 +17,9 @@ int main(int argc, char** argv) {
     SetSecurityDescriptorDacl(&open_to_all, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &open_to_all, FALSE};
     for (int client = 0;; ++client) {
-        HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | (client == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-                                       PIPE_TYPE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0,
-                                       &attributes);
+        const DWORD first = client == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0;
+        HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | first, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, &attributes);
         if (pipe == INVALID_HANDLE_VALUE) return 1;
         if (client == 0) {
             printf("ready\n");
