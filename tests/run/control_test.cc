@@ -15,7 +15,9 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -719,38 +721,9 @@ TEST(control_send, prints_what_comes_and_refuses_what_cannot_be_read) {
     }
 }
 
-// A run whose queue is full (a flood, or a program that never takes
-// anyone) once held --send in connect() for ever, through Ctrl-C; and a
-// folder of the default place that others may open, or a file there, was
+// A folder of the default place that others may open, or a file there, was
 // trusted.
-TEST(control_send, gives_up_on_a_full_queue_ends_on_a_signal_and_refuses_an_open_folder) {
-    struct wait_case {
-        int signal_ms;  // after the start; -1 for none
-        int status;
-        int64_t ended_by_ms;
-        std::string err;
-    };
-    const wait_case waits[] = {
-        {-1, 1, 3100, ": the run takes no client within 3 seconds (its queue is full)\n"},
-        {400, 0, 450, ""},
-        {1000, 0, 1050, ""},
-    };
-    for (const wait_case& wait : waits) {
-        for (const int signal_number : {SIGINT, SIGTERM}) {
-            tq_test::temp_dir dir;
-            const std::string path = dir.path() + "/ctl";
-            fake_run never_takes(path, 0);
-            sim_platform sim;
-            if (wait.signal_ms >= 0) sim.raise_signal_at(t0 + wait.signal_ms, signal_number);
-            const run_output r = run(sim, {"--send", "status", "--control=" + path});
-            EXPECT_EQ(r.status, wait.status) << wait.signal_ms;
-            EXPECT_EQ(r.err, wait.err.empty() ? "" : "tonquel: " + path + wait.err) << wait.signal_ms;
-            EXPECT_GE(sim.now_ms(), t0 + std::min(wait.ended_by_ms - 100, int64_t{3000})) << wait.signal_ms;
-            EXPECT_LE(sim.now_ms(), t0 + wait.ended_by_ms) << wait.signal_ms;
-            if (wait.signal_ms < 0) break;
-        }
-    }
-
+TEST(control_send, refuses_a_default_folder_that_others_may_open) {
     tq_test::temp_dir dir;
     const std::string runtime = dir.path() + "/runtime";
     const std::string folder = runtime + "/tonquel";
@@ -784,5 +757,63 @@ TEST(control_send, gives_up_on_a_full_queue_ends_on_a_signal_and_refuses_an_open
     else unsetenv("XDG_RUNTIME_DIR");
 }
 #endif
+
+// A place that takes no client: a Unix socket whose queue is full, or a
+// pipe whose every instance is taken.
+struct full_place {
+#ifdef _WIN32
+    full_place() {
+        pipe = CreateNamedPipeA(address.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                nullptr);
+        EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
+        taken = CreateFileA(address.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(taken, INVALID_HANDLE_VALUE);
+    }
+    ~full_place() {
+        CloseHandle(taken);
+        CloseHandle(pipe);
+    }
+    full_place(const full_place&) = delete;
+    full_place& operator=(const full_place&) = delete;
+
+    std::string address = "\\\\.\\pipe\\" + unique_name();
+    HANDLE pipe;
+    HANDLE taken;
+#else
+    tq_test::temp_dir dir;
+    std::string address = dir.path() + "/ctl";
+    fake_run never_takes{address, 0};
+#endif
+};
+
+// A run whose queue is full (a flood, or a program that never takes
+// anyone) once held --send in connect() for ever, through Ctrl-C; on
+// Windows WaitNamedPipe held it for 10 s.
+TEST(control_send, gives_up_on_a_full_queue_and_ends_on_a_signal) {
+    struct wait_case {
+        int signal_ms;  // after the start; -1 for none
+        int status;
+        int64_t ended_by_ms;
+        std::string err;
+    };
+    const wait_case waits[] = {
+        {-1, 1, 3100, ": the run takes no client within 3 seconds (its queue is full)\n"},
+        {400, 0, 450, ""},
+        {1000, 0, 1050, ""},
+    };
+    for (const wait_case& wait : waits) {
+        for (const int signal_number : {SIGINT, SIGTERM}) {
+            full_place place;
+            sim_platform sim;
+            if (wait.signal_ms >= 0) sim.raise_signal_at(t0 + wait.signal_ms, signal_number);
+            const run_output r = run(sim, {"--send", "status", "--control=" + place.address});
+            EXPECT_EQ(r.status, wait.status) << wait.signal_ms;
+            EXPECT_EQ(r.err, wait.err.empty() ? "" : "tonquel: " + place.address + wait.err) << wait.signal_ms;
+            EXPECT_GE(sim.now_ms(), t0 + std::min(wait.ended_by_ms - 100, int64_t{3000})) << wait.signal_ms;
+            EXPECT_LE(sim.now_ms(), t0 + wait.ended_by_ms) << wait.signal_ms;
+            if (wait.signal_ms < 0) break;
+        }
+    }
+}
 
 }  // namespace
