@@ -1,5 +1,6 @@
 #include "engine/smooth_playback.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -53,6 +54,7 @@ public:
 
     void play() {
         while (!(stream_.over() && queued_ == 0)) {
+            follow_stop_time();
             feed();
             flush_records();
             current_platform->clock.sleep_ms(feed_step_ms);
@@ -117,6 +119,27 @@ private:
         log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
                 "device in time\n",
                 program_name, clock_text(stream_.tone().frames_done / sample_rate).c_str());
+    }
+
+    // --fade-out with --until: the fall ends at the stop second, which the
+    // stream is told of as a frame of its own. The device plays the oldest
+    // queued frame now; the calendar second is known from the step that saw
+    // it begin, within a step.
+    void follow_stop_time() {
+        if (settings.fade_out_seconds == 0) return;
+        const int64_t stop_second = stop_time_calendar_second();
+        if (stop_second < 0) return;
+        clock_source& clock = current_platform->clock;
+        const int64_t second = clock.now_seconds();
+        const int64_t now_ms = clock.monotonic_ms();
+        if (second != second_seen_) {
+            second_seen_ = second;
+            second_began_ms_ = now_ms;
+        }
+        const int64_t into_second_ms = std::min<int64_t>(now_ms - second_began_ms_, 999);
+        const int64_t frames_to_stop =
+            (stop_second - second) * sample_rate - into_second_ms * sample_rate / 1000;
+        stream_.stop_at_frame(static_cast<int64_t>(stream_.position() - queued_frames()) + frames_to_stop);
     }
 
     // The devices open as the first block that sounds is ready.
@@ -291,6 +314,8 @@ private:
     bool told_ran_out_ = false;
     uint64_t captured_first_ = UINT64_MAX;
     device_failure failed_{};
+    int64_t second_seen_ = -1;
+    int64_t second_began_ms_ = 0;
 };
 
 smooth_player* playing = nullptr;
