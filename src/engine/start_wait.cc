@@ -78,6 +78,10 @@ const start_wait_state& start_wait() {
     return state;
 }
 
+int64_t start_window_seconds() {
+    return settings.start_at < 0 ? -1 : window_seconds();
+}
+
 void wait_for_start_time() {
     if (settings.start_at < 0) return;
     clock_source& clock = current_platform->clock;
