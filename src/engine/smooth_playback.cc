@@ -20,6 +20,7 @@
 #include "process/release.h"
 #include "process/settings.h"
 #include "process/state.h"
+#include "schedule/entry_parts.h"
 
 namespace {
 
@@ -61,13 +62,24 @@ public:
             check_interrupt();
             // --until: the sound falls to silence, and the run ends as at
             // the end of its schedule.
-            if (stop_time_has_come()) stream_.stop();
+            if (stop_time_has_come()) stop_for_stop_time();
             if (++steps_ % steps_per_key_poll == 0) act_on_key(run_phase::playing);
             ride_out_failures();
             if (mor_file != nullptr) keep_input();
             show_status();
         }
         if (mor_file != nullptr) stream_capture_finish(false);
+        // The record replays what was heard.
+        const stream_tone& tone = stream_.tone();
+        const int64_t sounded = tone.frames_done / sample_rate;
+        if (cut_by_stop_ && sounded < entry_sound_seconds(tone.duration)) log_tone_cut(sounded);
+    }
+
+    // --until: the sound falls to silence, the playing tone cut there.
+    void stop_for_stop_time() {
+        if (stream_.stopping() || stream_.over()) return;
+        cut_by_stop_ = stream_.tone().playing;
+        stream_.stop();
     }
 
     // Ctrl-C and q: the sound falls to silence and is heard doing so, then
@@ -292,7 +304,7 @@ private:
     // --until came while the output was away: the fall is rendered to
     // nothing, and the stream is over. Bounded, as a fall lasts a ramp.
     void end_stream_without_device() {
-        stream_.stop();
+        stop_for_stop_time();
         for (int block = 0; block < 10000 && !stream_.over(); ++block)
             if (stream_.render(blocks_[0].samples.data(), block_frames) == 0) break;
     }
@@ -314,6 +326,7 @@ private:
     bool told_ran_out_ = false;
     uint64_t captured_first_ = UINT64_MAX;
     device_failure failed_{};
+    bool cut_by_stop_ = false;
     int64_t second_seen_ = -1;
     int64_t second_began_ms_ = 0;
 };

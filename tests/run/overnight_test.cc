@@ -184,6 +184,53 @@ TEST(overnight_run, until_stops_the_playing_tone_and_the_schedule_with_the_recor
     }
 }
 
+// A tone cut by --until was recorded at its full length, so that the record
+// replayed more than was heard: it now holds the whole seconds it sounded,
+// written over the tone line in place, and none, a comment, when it was cut
+// before its first second.
+TEST(overnight_run, the_record_of_a_tone_cut_by_until_replays_what_was_heard) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<sim_key> keys;
+        std::string tones;  // the record's lines after the header
+    } cases[] = {
+        {{"--smooth", "--loop", "--until=22:13:27", "440,3", "550,3"}, {},
+         "  440, 3\n  550, 3\n# pass 2\n  440, 1\n# stopped at 22:13:27, as --until asked\n"},
+        // Classic tones run up to a second long each.
+        {{"--loop", "--until=22:13:30", "440,3", "550,3"}, {},
+         "  440, 3\n  550, 3\n# pass 2\n  440, 2\n# stopped at 22:13:30, as --until asked\n"},
+        {{"--smooth", "--loop", "--until=22:13:26", "440,3", "550,3"}, {},
+         "  440, 3\n  550, 3\n# pass 2\n# 440, 3\n# stopped at 22:13:26, as --until asked\n"},
+        {{"-p", "10,2", "--until=22:13:24", "440,5"}, {}, "  440, 3\n# stopped at 22:13:24, as --until asked\n"},
+        {{"--until=22:13:30", "440,180"}, {{t0 + 2000, 'p'}, {t0 + 5000, 'x'}},
+         "    440, 7\n#pause\n# stopped at 22:13:30, as --until asked\n"},
+        {{"--smooth", "--until=22:13:30", "440,180"}, {{t0 + 2000, 'p'}, {t0 + 5000, 'x'}},
+         "    440, 7\n#pause\n# stopped at 22:13:30, as --until asked\n"},
+    };
+    for (const auto& c : cases) {
+        tq_test::temp_dir dir;
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.keys.script = c.keys;
+        std::vector<std::string> args = {"-r"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(run(sim, args).status, 0) << c.tones;
+        const std::string record = session_file();
+        EXPECT_EQ(record, header + c.tones) << c.args[0];
+        // Played again, the record sounds the seconds heard, whole ones:
+        // frame exact in a stream without pauses.
+        if (c.args[0] != "--smooth" || !c.keys.empty()) continue;
+        uint64_t heard = 0;
+        for (const sim_output_opening& opening : sim.audio.outputs) heard += opening.frames_played;
+        const std::string name = tq_test::files_starting_with("session_").at(0);
+        sim_platform replay;
+        replay.audio.record_samples = false;
+        EXPECT_EQ(run(replay, {"--smooth", "-f", name}).status, 0);
+        const uint64_t replayed = replay.audio.outputs.empty() ? 0 : replay.audio.outputs[0].frames_played;
+        EXPECT_EQ(replayed / 44100, heard / 44100) << c.tones;
+    }
+}
+
 TEST(overnight_run, loop_plays_again_with_the_tones_keys_added_until_until_a_silent_schedule_once) {
     sim_platform sim;
     sim.audio.record_samples = false;
