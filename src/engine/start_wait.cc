@@ -8,6 +8,7 @@
 
 #include "engine/control.h"
 #include "engine/status_line.h"
+#include "engine/stop_time.h"
 #include "engine/time_of_day.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
@@ -32,15 +33,6 @@ const reset_step start_wait_reset{[] { state = start_wait_state{}; }};
 // Without --until, a start later than this waits for the next day's time:
 // a clock set from a stale date, or a machine that slept through the night.
 constexpr int64_t late_start_limit_seconds = 12 * 3600;
-constexpr int64_t seconds_per_day = 86400;
-
-// The clock-face seconds from --at to --until, a whole day when they are the
-// same; -1 without --until.
-int64_t window_seconds() {
-    if (settings.stop_at < 0) return -1;
-    const int64_t length = ((settings.stop_at - settings.start_at) % seconds_per_day + seconds_per_day) % seconds_per_day;
-    return length == 0 ? seconds_per_day : length;
-}
 
 int64_t real_seconds_left(clock_source& clock, const time_of_day_watch& watch, int64_t second) {
     return real_seconds_until(watch, second, [&clock](int64_t s) { return clock.local_time(s); });
@@ -51,7 +43,7 @@ int64_t real_seconds_left(clock_source& clock, const time_of_day_watch& watch, i
 // time's next coming, which the user is told of; false when the run plays.
 bool start_missed(time_of_day_watch& watch, const watch_look& look, const std::tm& local, int64_t second) {
     const int64_t face = civil_seconds(local);
-    const int64_t window = window_seconds();
+    const int64_t window = stop_window_seconds();
     const bool missed = window >= 0 ? face >= watch.due + window : look.late_seconds > late_start_limit_seconds;
     if (!missed) return false;
     watch.due = next_time_of_day(face, settings.start_at);
@@ -76,10 +68,6 @@ bool start_missed(time_of_day_watch& watch, const watch_look& look, const std::t
 
 const start_wait_state& start_wait() {
     return state;
-}
-
-int64_t start_window_seconds() {
-    return settings.start_at < 0 ? -1 : window_seconds();
 }
 
 void wait_for_start_time() {
@@ -121,9 +109,7 @@ void wait_for_start_time() {
         if (!look.come) state.seconds_left = real_seconds_left(clock, watch, second);
     }
     state.waiting = false;
-    // --until ends this window, wherever the clock goes meanwhile.
-    const int64_t window = window_seconds();
-    if (window >= 0) state.window_end = watch.due + window;
+    stop_window_opened(watch.due);
     const std::string now_text = time_of_day_text(local);
     if (look.late_seconds > late_after_seconds)
         log_out("# started at %s, %s late for %s\n", now_text.c_str(), clock_text(look.late_seconds).c_str(),

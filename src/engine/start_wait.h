@@ -11,14 +11,8 @@ struct start_wait_state {
     bool waiting = false;
     int start_at = -1;         // seconds from local midnight
     int64_t seconds_left = 0;  // real ones, as the countdown shows them
-    // Once started with --until: the clock-face second (civil_time.h) at
-    // which the window closes, which stops the run; -1 otherwise.
-    int64_t window_end = -1;
 };
 const start_wait_state& start_wait();
-// The clock-face seconds from --at to --until, a whole day when they are the
-// same; -1 without either.
-int64_t start_window_seconds();
 
 // Waits for settings.start_at, if set: the countdown on the status line, q
 // and Ctrl-C end the run, the machine is kept awake; a key that acts on the

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "engine/passes.h"
-#include "engine/start_wait.h"
 #include "engine/stop_time.h"
 #include "log/terminal_lines.h"
 #include "process/release.h"
@@ -79,8 +78,7 @@ int64_t run_left_seconds(int64_t pass_left) {
                    ? INT64_MAX
                    : left + static_cast<int64_t>(more) * summary.seconds;
     }
-    int64_t stop = stop_time_seconds_left();
-    if (stop < 0 && start_wait().waiting) stop = start_window_seconds();
+    const int64_t stop = stop_time_seconds_left();
     if (stop >= 0 && (left < 0 || stop < left)) left = stop;
     return left;
 }

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <ctime>
 
-#include "engine/start_wait.h"
 #include "engine/time_of_day.h"
 #include "platform/civil_time.h"
 #include "log/log.h"
@@ -21,7 +20,14 @@ struct stop_watch {
 };
 
 stop_watch stop;
-const reset_step stop_time_reset{[] { stop = stop_watch{}; }};
+// The clock-face second at which the window that --at opened closes; -1
+// while none has opened.
+int64_t window_end = -1;
+const reset_step stop_time_reset{[] {
+    stop = stop_watch{};
+    window_end = -1;
+}};
+constexpr int64_t seconds_per_day = 86400;
 
 }  // namespace
 
@@ -33,7 +39,7 @@ void arm_stop_time() {
     stop.watch = start_watch(settings.stop_at, local, second, false);
     // After --at, the window's end: a late start plays only what is left
     // of it.
-    if (start_wait().window_end >= 0) stop.watch.due = start_wait().window_end;
+    if (window_end >= 0) stop.watch.due = window_end;
     stop.armed = true;
     stop.seconds_left = real_seconds_until(stop.watch, second, [&clock](int64_t s) { return clock.local_time(s); });
 }
@@ -56,8 +62,20 @@ bool stop_time_has_come() {
     return true;
 }
 
+int64_t stop_window_seconds() {
+    if (settings.start_at < 0 || settings.stop_at < 0) return -1;
+    const int64_t length = ((settings.stop_at - settings.start_at) % seconds_per_day + seconds_per_day) % seconds_per_day;
+    return length == 0 ? seconds_per_day : length;
+}
+
+void stop_window_opened(int64_t face_second) {
+    const int64_t length = stop_window_seconds();
+    window_end = length < 0 ? -1 : face_second + length;
+}
+
 int64_t stop_time_seconds_left() {
-    if (!stop.armed) return -1;
+    // Before the first tone, --at waits: the window is what is left at most.
+    if (!stop.armed) return settings.start_at >= 0 ? stop_window_seconds() : -1;
     return stop.come ? 0 : stop.seconds_left;
 }
 

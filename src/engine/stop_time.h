@@ -14,8 +14,14 @@ void arm_stop_time();
 // wherever the run waits, and before each entry and each pass. A tone that
 // this stops is where a ramp-out (--smooth) would begin.
 bool stop_time_has_come();
+// With --at: the clock-face seconds from --at to --until, a whole day when
+// they are the same; -1 without either.
+int64_t stop_window_seconds();
+// --at came at the clock-face second face_second (civil_time.h): the run
+// stops where the window closes, wherever the clock goes meanwhile.
+void stop_window_opened(int64_t face_second);
 // The real seconds until the time, as of the last look (once a second): 0
-// once come, -1 when not armed.
+// once come; before it is armed, the window with --at, else -1.
 int64_t stop_time_seconds_left();
 // The calendar second it comes at, by that look; -1 when not armed.
 int64_t stop_time_calendar_second();
