@@ -49,17 +49,19 @@ bool start_missed(time_of_day_watch& watch, const watch_look& look, const std::t
     watch.due = next_time_of_day(face, settings.start_at);
     state.seconds_left = real_seconds_left(current_platform->clock, watch, second);
     const std::string start_text = time_of_day_text(settings.start_at);
-    const std::string now_text = time_of_day_text(local);
+    // With its date: the clock may have been days or years off.
+    char now_text[32];
+    if (strftime(now_text, sizeof now_text, "%Y-%m-%d %H:%M:%S", &local) == 0) now_text[0] = '\0';
     const std::string in_text = clock_text(state.seconds_left);
     clear_terminal_lines();
     if (window >= 0)
         log_err("%s: the window from %s to %s had closed when the run could start, at %s: it starts with the next "
                 "one, at %s, in %s\n",
-                program_name, start_text.c_str(), time_of_day_text(settings.stop_at).c_str(), now_text.c_str(),
+                program_name, start_text.c_str(), time_of_day_text(settings.stop_at).c_str(), now_text,
                 start_text.c_str(), in_text.c_str());
     else
         log_err("%s: %s late for %s when the run could start, at %s: it starts at the next day's %s, in %s\n",
-                program_name, clock_text(look.late_seconds).c_str(), start_text.c_str(), now_text.c_str(),
+                program_name, clock_text(look.late_seconds).c_str(), start_text.c_str(), now_text,
                 start_text.c_str(), in_text.c_str());
     return true;
 }

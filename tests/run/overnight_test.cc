@@ -88,19 +88,19 @@ TEST(overnight_run, a_start_too_late_for_its_window_or_by_half_a_day_waits_for_t
         int64_t stop_ms;
     } cases[] = {
         {"clock stepped a day on", {"--until=02:00"}, before_one, {{t0 + 5000, day}}, 0,
-         missed_window + "00:59:55: it starts with the next one, at 01:00:00, in 0:05\n", t0 + 10000,
+         missed_window + "2023-11-16 00:59:55: it starts with the next one, at 01:00:00, in 0:05\n", t0 + 10000,
          t0 + 3610000},
         {"held past --until", {"--until=02:00"}, before_one, {}, 7200000,
-         missed_window + "02:59:55: it starts with the next one, at 01:00:00, in 22:00:05\n", -1, -1},
+         missed_window + "2023-11-15 02:59:55: it starts with the next one, at 01:00:00, in 22:00:05\n", -1, -1},
         {"held into the window", {"--until=02:00"}, before_one, {}, 1800000, "", t0 + 1805000, t0 + 3610000},
         {"clock set from 2000", {"--until=02:00"}, 0, {{0, y2000}, {t0 + 5000, -y2000}}, 0,
-         missed_window + "22:13:25: it starts with the next one, at 01:00:00, in 2:46:35\n", -1, -1},
+         missed_window + "2023-11-14 22:13:25: it starts with the next one, at 01:00:00, in 2:46:35\n", -1, -1},
         {"clock set from 2000, no --until", {}, 0, {{0, y2000}, {t0 + 5000, -y2000}}, 0,
-         "tonquel: 209253:13:25 late for 01:00:00 when the run could start, at 22:13:25: it starts at the next "
+         "tonquel: 209253:13:25 late for 01:00:00 when the run could start, at 2023-11-14 22:13:25: it starts at the next "
          "day's 01:00:00, in 2:46:35\n",
          -1, -1},
         {"held half a day and more", {}, before_one, {}, 13 * 3600000,
-         "tonquel: 12:59:55 late for 01:00:00 when the run could start, at 13:59:55: it starts at the next day's "
+         "tonquel: 12:59:55 late for 01:00:00 when the run could start, at 2023-11-15 13:59:55: it starts at the next day's "
          "01:00:00, in 11:00:05\n",
          -1, -1},
     };
