@@ -215,19 +215,7 @@ TEST(overnight_run, the_record_of_a_tone_cut_by_until_replays_what_was_heard) {
         std::vector<std::string> args = {"-r"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         EXPECT_EQ(run(sim, args).status, 0) << c.tones;
-        const std::string record = session_file();
-        EXPECT_EQ(record, header + c.tones) << c.args[0];
-        // Played again, the record sounds the seconds heard, whole ones:
-        // frame exact in a stream without pauses.
-        if (c.args[0] != "--smooth" || !c.keys.empty()) continue;
-        uint64_t heard = 0;
-        for (const sim_output_opening& opening : sim.audio.outputs) heard += opening.frames_played;
-        const std::string name = tq_test::files_starting_with("session_").at(0);
-        sim_platform replay;
-        replay.audio.record_samples = false;
-        EXPECT_EQ(run(replay, {"--smooth", "-f", name}).status, 0);
-        const uint64_t replayed = replay.audio.outputs.empty() ? 0 : replay.audio.outputs[0].frames_played;
-        EXPECT_EQ(replayed / 44100, heard / 44100) << c.tones;
+        EXPECT_EQ(session_file(), header + c.tones) << c.args[0];
     }
 }
 
