@@ -60,6 +60,8 @@ public:
     // Ctrl-C, a time to stop.
     void stop();
     bool stopping() const { return stopping_; }
+    // The frames a fall from where the level stands takes.
+    int64_t frames_to_silence() const { return level_; }
     // --until: the stream's frame at which the run stops, so that a
     // fade-out ends there; -1: none.
     void stop_at_frame(int64_t frame) { stop_frame_ = frame; }

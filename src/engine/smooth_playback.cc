@@ -69,16 +69,16 @@ public:
             show_status();
         }
         if (mor_file != nullptr) stream_capture_finish(false);
-        // The record replays what was heard.
-        const stream_tone& tone = stream_.tone();
-        const int64_t sounded = tone.frames_done / sample_rate;
-        if (cut_by_stop_ && sounded < entry_sound_seconds(tone.duration)) log_tone_cut(sounded);
     }
 
-    // --until: the sound falls to silence, the playing tone cut there.
+    // --until: the sound falls to silence, the playing tone cut there. The
+    // record replays what was heard: what the stream gave the tone and the
+    // fall, said now, as a device that fails meanwhile ends the run.
     void stop_for_stop_time() {
         if (stream_.stopping() || stream_.over()) return;
-        cut_by_stop_ = stream_.tone().playing;
+        const stream_tone& tone = stream_.tone();
+        const int64_t sounded = (tone.frames_done + stream_.frames_to_silence()) / sample_rate;
+        if (tone.playing && sounded < entry_sound_seconds(tone.duration)) log_tone_cut(sounded);
         stream_.stop();
     }
 
@@ -326,7 +326,6 @@ private:
     bool told_ran_out_ = false;
     uint64_t captured_first_ = UINT64_MAX;
     device_failure failed_{};
-    bool cut_by_stop_ = false;
     int64_t second_seen_ = -1;
     int64_t second_began_ms_ = 0;
 };
