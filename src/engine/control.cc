@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/control_protocol.h"
+#include "engine/passes.h"
 #include "engine/status_line.h"
 #include "engine/time_of_day.h"
 #include "log/log.h"
@@ -206,6 +207,10 @@ struct control_step {
             status.starts_at = starts_at.c_str();
             status.starts_in = start.seconds_left;
         }
+        status.pass = pass_playing();
+        status.passes = passes_of_run();
+        const std::string stops_at = settings.stop_at >= 0 ? time_of_day_text(settings.stop_at) : "";
+        if (settings.stop_at >= 0) status.stops_at = stops_at.c_str();
         return control_status_data(status);
     }
 

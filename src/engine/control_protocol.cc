@@ -349,8 +349,11 @@ std::string control_status_data(const control_status& status) {
     data["elapsed"] = status.elapsed;
     data["index"] = status.index;
     data["entries"] = status.entries;
-    data["left"] = status.left;
+    data["left"] = status.left >= 0 ? json(status.left) : json(nullptr);
+    data["pass"] = status.pass;
+    data["passes"] = status.passes > 0 ? json(status.passes) : json(nullptr);
     data["version"] = program_version;
+    if (status.stops_at != nullptr) data["stops_at"] = status.stops_at;
     if (status.starts_at != nullptr) {
         data["starts_at"] = status.starts_at;
         data["starts_in"] = status.starts_in;

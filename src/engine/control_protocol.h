@@ -64,6 +64,11 @@ struct control_status {
     // ("23:00:00"), and the seconds until then; nullptr otherwise.
     const char* starts_at = nullptr;
     int64_t starts_in = 0;
+    // --loop: the pass that plays, from 1, and how many (0: endless, null);
+    // left is then -1 (null) without --until, whose time is stops_at.
+    unsigned long long pass = 1;
+    unsigned long long passes = 1;
+    const char* stops_at = nullptr;
 };
 std::string control_status_data(const control_status& status);
 // The entries from first on: tones and comments, the comments' line ends

@@ -97,10 +97,17 @@ TEST(control_protocol, lines_sent_and_read_back) {
     EXPECT_EQ(control_failure("", "bad \"x\"\n"), "{\"error\":\"bad \\\"x\\\"\\n\"}\n");
     EXPECT_EQ(control_status_data({"paused", 440, 120, 12, 3, 9, 845}),
               R"({"state":"paused","frequency":440,"duration":120,"elapsed":12,"index":3,"entries":9,)"
-              R"("left":845,"version":"1.13"})");
+              R"("left":845,"pass":1,"passes":1,"version":"1.13"})");
     EXPECT_EQ(control_status_data({"waiting to start", 440, 120, 0, 0, 9, 900, "23:00:00", 3600}),
               R"({"state":"waiting to start","frequency":440,"duration":120,"elapsed":0,"index":0,"entries":9,)"
-              R"("left":900,"version":"1.13","starts_at":"23:00:00","starts_in":3600})");
+              R"("left":900,"pass":1,"passes":1,"version":"1.13","starts_at":"23:00:00","starts_in":3600})");
+    control_status looping{"playing", 440, 120, 0, 1, 9, -1};
+    looping.pass = 4;
+    looping.passes = 0;
+    looping.stops_at = "07:00:00";
+    EXPECT_EQ(control_status_data(looping),
+              R"({"state":"playing","frequency":440,"duration":120,"elapsed":0,"index":1,"entries":9,)"
+              R"("left":null,"pass":4,"passes":null,"version":"1.13","stops_at":"07:00:00"})");
     char comment[] = "# caf\xe9\r\n";  // Latin-1, from an old file
     const fdt_entry entries[] = {{1, 1, nullptr}, {440.5, 120, nullptr}, {0, 0, comment}};
     EXPECT_EQ(control_schedule_data(entries, 1, 3),

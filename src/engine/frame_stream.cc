@@ -23,6 +23,7 @@ std::vector<float> raised_cosine(int32_t frames) {
 }
 
 double raised(double x) {
+    if (x <= 0) return 0.0;
     return x >= 1 ? 1.0 : 0.5 - 0.5 * std::cos(pi * x);
 }
 
@@ -135,7 +136,9 @@ int64_t frame_stream::frames_left_in_schedule() {
     follow_schedule(summary);
     int64_t left = part_frames_ - part_done_ + summary.seconds_after * sample_rate;
     if (tail_pending_) left += int64_t{tail_seconds_} * sample_rate;
-    return left + frames_of_passes_to_come();
+    left += frames_of_passes_to_come();
+    if (stop_frame_ >= 0) left = std::min(left, std::max<int64_t>(0, stop_frame_ - static_cast<int64_t>(position_)));
+    return left;
 }
 
 float frame_stream::envelope(int64_t sound_frame, int64_t frames_left) {

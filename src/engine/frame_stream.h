@@ -60,6 +60,11 @@ public:
     // Ctrl-C, a time to stop.
     void stop();
     bool stopping() const { return stopping_; }
+    // The frames a fall from where the level stands takes.
+    int64_t frames_to_silence() const { return level_; }
+    // --until: the stream's frame at which the run stops, so that a
+    // fade-out ends there; -1: none.
+    void stop_at_frame(int64_t frame) { stop_frame_ = frame; }
     // The sound rises from silence again: a device back after a wait.
     void rise();
     // Frames rendered that the device never played (it failed): the tone
@@ -129,4 +134,5 @@ private:
     std::vector<ended_tone> ended_;
     uint64_t position_ = 0;
     int64_t sound_frames_ = 0;  // frames of tones so far, for the fade-in
+    int64_t stop_frame_ = -1;
 };

@@ -39,6 +39,14 @@ unsigned long long passes_asked() {
 
 }  // namespace
 
+unsigned long long pass_playing() {
+    return passes_begun;
+}
+
+unsigned long long passes_of_run() {
+    return passes_asked();
+}
+
 bool another_pass_follows() {
     if (passes_asked() != 0 && passes_begun >= passes_asked()) return false;
     return !stop_time_has_come() && schedule_sounds();

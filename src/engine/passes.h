@@ -15,6 +15,10 @@ bool another_pass_follows();
 // The sound frames of the passes still to follow, so that a fade-out
 // (--smooth) ends with the last of them; beyond any fade with --loop alone.
 int64_t frames_of_passes_to_come();
+// The pass that plays, from 1, and how many the run plays: 0 for an endless
+// --loop.
+unsigned long long pass_playing();
+unsigned long long passes_of_run();
 // The sound frames of all the passes of an export; the most a count holds
 // where it would not fit.
 uint64_t frames_of_all_passes(uint64_t frames_of_one_pass);

@@ -64,6 +64,12 @@ struct tone_player {
     int64_t heard_seconds = 0;
     bool paused_since_refill = false;
     bool told_ran_dry = false;
+    // Once --until cut the tone: the seconds it had sounded.
+    int64_t cut_seconds = -1;
+
+    void cut_by_stop_time(int64_t sounded) {
+        cut_seconds = sounded < 0 ? 0 : sounded > seconds ? seconds : sounded;
+    }
 
     // False when the device failed.
     bool render_and_queue(const pcm_block& block) {
@@ -112,7 +118,11 @@ struct tone_player {
         // A pause lets the device run out of sound on purpose.
         if (key == 'p') paused_since_refill = true;
         if (dispatch_key(key, frequency, start_second) == key_effect::tone_ends) return false;
-        if (time_is_over() || stop_time_has_come()) return false;
+        if (time_is_over()) return false;
+        if (stop_time_has_come()) {
+            cut_by_stop_time(current_platform->clock.now_seconds() - start_second);
+            return false;
+        }
         device_failure failure;
         if (devices_failed(failure) && !input_failed_on_its_own(failure)) {
             failed = failure;
@@ -189,7 +199,10 @@ struct tone_player {
             device_wait::end_run_if_over();
             const int key = poll_keys_and_control(run_phase::waiting_for_device, played);
             if (dispatch_key(key, frequency, start_second) == key_effect::tone_ends) return false;
-            if (stop_time_has_come()) return false;
+            if (stop_time_has_come()) {
+                cut_by_stop_time(played);
+                return false;
+            }
             status_line_waiting(poll_step_ms, played, device_wait::waited_seconds(), settings.wait_for_device);
             if (!device_wait::try_due()) continue;
             if (open_devices(failed, device_wait::try_answer_limit_ms())) {
@@ -248,27 +261,31 @@ void failed_as_the_tone_ended(const device_failure& failure) {
 }  // namespace
 
 void play_entry(double frequency, int duration) {
-    log_out("  %g, %d\n", frequency, duration);
+    log_tone_line(frequency, duration);
     const entry_parts parts = split_entry(duration);
     status_line_entry(frequency, duration);
     tell_control_clients_tone_start(frequency, duration);
-    play_tone(frequency, parts.first_seconds, parts.first_pulse);
-    if (parts.split) {
+    int64_t cut = play_tone(frequency, parts.first_seconds, parts.first_pulse);
+    if (parts.split && cut < 0) {
         // The pulsed tail of the tone, on a device of its own.
         status_line_tail(parts.first_seconds);
-        play_tone(frequency, parts.tail_seconds, parts.tail_pulse);
+        const int64_t tail_cut = play_tone(frequency, parts.tail_seconds, parts.tail_pulse);
+        if (tail_cut >= 0) cut = parts.first_seconds + tail_cut;
     }
+    // The record replays what was heard.
+    if (cut >= 0 && cut < entry_sound_seconds(duration)) log_tone_cut(cut);
 }
 
-void play_tone(double frequency, int seconds, int pulse) {
+int64_t play_tone(double frequency, int seconds, int pulse) {
     build_wavetables();
+    if (seconds < 1) return -1;
     // The pulsed tail of a tone that --until stopped stays silent too.
-    if (seconds < 1 || stop_time_has_come()) return;
+    if (stop_time_has_come()) return 0;
     // The tone's line is in the files before it sounds (or is written).
     flush_records();
     if (export_file) {
         export_tone(frequency, seconds, pulse);
-        return;
+        return -1;
     }
     hold_sleep_inhibitor();
     if (mor_file != nullptr) capture_begin(seconds);
@@ -282,8 +299,9 @@ void play_tone(double frequency, int seconds, int pulse) {
     if (mor_file != nullptr) {
         if (wave_error code = capture_dump(frequency, player.time_is_over())) failed_as_the_tone_ended({true, code});
     }
-    if (!wave_out) return;  // a key ended the tone while its device was away
+    if (!wave_out) return player.cut_seconds;  // a key ended the tone while its device was away
     wave_out->reset();
     if (wave_error code = wave_out->failure()) failed_as_the_tone_ended({false, code});
     wave_out.reset();
+    return player.cut_seconds;
 }

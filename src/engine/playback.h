@@ -9,5 +9,6 @@
 // from phase 0 (schedule/entry_parts.h).
 void play_entry(double frequency, int duration);
 // Plays one tone on a freshly opened device until its time is over or a key
-// ends it.
-void play_tone(double frequency, int seconds, int pulse);
+// ends it. The seconds it sounded when --until cut it (0 when the stop came
+// before it), else -1.
+int64_t play_tone(double frequency, int seconds, int pulse);

@@ -36,7 +36,7 @@ bool walk_to_next_tone(walked_tone& tone) {
             log_out("%s", entry.text);
             continue;
         }
-        log_out("  %g, %d\n", entry.frequency, entry.duration);
+        log_tone_line(entry.frequency, entry.duration);
         status_line_entry(entry.frequency, entry.duration);
         tell_control_clients_tone_start(entry.frequency, entry.duration);
         tone = {entry.frequency, entry.duration};

@@ -1,5 +1,6 @@
 #include "engine/smooth_playback.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "process/release.h"
 #include "process/settings.h"
 #include "process/state.h"
+#include "schedule/entry_parts.h"
 
 namespace {
 
@@ -53,19 +55,31 @@ public:
 
     void play() {
         while (!(stream_.over() && queued_ == 0)) {
+            follow_stop_time();
             feed();
             flush_records();
             current_platform->clock.sleep_ms(feed_step_ms);
             check_interrupt();
             // --until: the sound falls to silence, and the run ends as at
             // the end of its schedule.
-            if (stop_time_has_come()) stream_.stop();
+            if (stop_time_has_come()) stop_for_stop_time();
             if (++steps_ % steps_per_key_poll == 0) act_on_key(run_phase::playing);
             ride_out_failures();
             if (mor_file != nullptr) keep_input();
             show_status();
         }
         if (mor_file != nullptr) stream_capture_finish(false);
+    }
+
+    // --until: the sound falls to silence, the playing tone cut there. The
+    // record replays what was heard: what the stream gave the tone and the
+    // fall, said now, as a device that fails meanwhile ends the run.
+    void stop_for_stop_time() {
+        if (stream_.stopping() || stream_.over()) return;
+        const stream_tone& tone = stream_.tone();
+        const int64_t sounded = (tone.frames_done + stream_.frames_to_silence()) / sample_rate;
+        if (tone.playing && sounded < entry_sound_seconds(tone.duration)) log_tone_cut(sounded);
+        stream_.stop();
     }
 
     // Ctrl-C and q: the sound falls to silence and is heard doing so, then
@@ -117,6 +131,27 @@ private:
         log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
                 "device in time\n",
                 program_name, clock_text(stream_.tone().frames_done / sample_rate).c_str());
+    }
+
+    // --fade-out with --until: the fall ends at the stop second, which the
+    // stream is told of as a frame of its own. The device plays the oldest
+    // queued frame now; the calendar second is known from the step that saw
+    // it begin, within a step.
+    void follow_stop_time() {
+        if (settings.fade_out_seconds == 0) return;
+        const int64_t stop_second = stop_time_calendar_second();
+        if (stop_second < 0) return;
+        clock_source& clock = current_platform->clock;
+        const int64_t second = clock.now_seconds();
+        const int64_t now_ms = clock.monotonic_ms();
+        if (second != second_seen_) {
+            second_seen_ = second;
+            second_began_ms_ = now_ms;
+        }
+        const int64_t into_second_ms = std::min<int64_t>(now_ms - second_began_ms_, 999);
+        const int64_t frames_to_stop =
+            (stop_second - second) * sample_rate - into_second_ms * sample_rate / 1000;
+        stream_.stop_at_frame(static_cast<int64_t>(stream_.position() - queued_frames()) + frames_to_stop);
     }
 
     // The devices open as the first block that sounds is ready.
@@ -269,7 +304,7 @@ private:
     // --until came while the output was away: the fall is rendered to
     // nothing, and the stream is over. Bounded, as a fall lasts a ramp.
     void end_stream_without_device() {
-        stream_.stop();
+        stop_for_stop_time();
         for (int block = 0; block < 10000 && !stream_.over(); ++block)
             if (stream_.render(blocks_[0].samples.data(), block_frames) == 0) break;
     }
@@ -291,6 +326,8 @@ private:
     bool told_ran_out_ = false;
     uint64_t captured_first_ = UINT64_MAX;
     device_failure failed_{};
+    int64_t second_seen_ = -1;
+    int64_t second_began_ms_ = 0;
 };
 
 smooth_player* playing = nullptr;

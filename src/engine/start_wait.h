@@ -10,7 +10,7 @@
 struct start_wait_state {
     bool waiting = false;
     int start_at = -1;         // seconds from local midnight
-    int64_t seconds_left = 0;  // as the countdown shows them
+    int64_t seconds_left = 0;  // real ones, as the countdown shows them
 };
 const start_wait_state& start_wait();
 
@@ -18,6 +18,8 @@ const start_wait_state& start_wait();
 // and Ctrl-C end the run, the machine is kept awake; a key that acts on the
 // playing tone says on standard error that it waits for the start. The
 // wait and the start go into the record as comment lines; a start found
-// long past (the machine slept, or was busy) comes at once and says how
-// late it is.
+// past (the machine slept, or was busy) comes at once and says how late it
+// is, unless the window up to --until has closed meanwhile or, without
+// --until, it is more than 12 hours late: the run then waits for the next
+// such time, and says so on standard error and in the record.
 void wait_for_start_time();

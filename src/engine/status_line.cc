@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/passes.h"
+#include "engine/stop_time.h"
 #include "log/terminal_lines.h"
 #include "process/release.h"
 #include "schedule/entry_parts.h"
@@ -62,6 +64,25 @@ playing_entry entry;
 schedule_summary summary;
 int ms_since_draw = draw_interval_ms;
 
+// The sound still to come, pass_left seconds of it in this pass: the passes
+// after it, up to the stop time, or while --at waits its window.
+int64_t run_left_seconds(int64_t pass_left) {
+    int64_t left = pass_left;
+    const unsigned long long passes = passes_of_run();
+    if (passes == 0) {
+        left = -1;
+    } else if (passes > pass_playing()) {
+        const unsigned long long more = passes - pass_playing();
+        const int64_t most = INT64_MAX - left;
+        left = summary.seconds > 0 && more > static_cast<unsigned long long>(most / summary.seconds)
+                   ? INT64_MAX
+                   : left + static_cast<int64_t>(more) * summary.seconds;
+    }
+    const int64_t stop = stop_time_seconds_left();
+    if (stop >= 0 && (left < 0 || stop < left)) left = stop;
+    return left;
+}
+
 }  // namespace
 
 std::string clock_text(int64_t seconds) {
@@ -81,7 +102,7 @@ std::string status_line_text(const status_fields& fields, int width) {
         {clock_text(fields.elapsed_seconds) + " / " + clock_text(fields.total_seconds), 2},
         {fields.paused ? "paused" : fields.waiting, 1},
         {"tone " + std::to_string(fields.tone_number) + " of " + std::to_string(fields.tone_count), 4},
-        {clock_text(fields.schedule_left_seconds) + " left", 3},
+        {fields.schedule_left_seconds >= 0 ? clock_text(fields.schedule_left_seconds) + " left" : "", 3},
         {keys_text, 5},
     };
     return fitted(parts, width);
@@ -154,7 +175,7 @@ status_fields status_line_fields(int64_t part_elapsed) {
     fields.total_seconds = entry.sound_seconds;
     fields.tone_number = summary.tones_through;
     fields.tone_count = summary.tones;
-    fields.schedule_left_seconds = entry.sound_seconds - elapsed + summary.seconds_after;
+    fields.schedule_left_seconds = run_left_seconds(entry.sound_seconds - elapsed + summary.seconds_after);
     return fields;
 }
 

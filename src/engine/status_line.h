@@ -14,7 +14,9 @@ struct status_fields {
     int64_t total_seconds = 0;
     uint32_t tone_number = 0;  // among the tone entries, from 1
     uint32_t tone_count = 0;
-    int64_t schedule_left_seconds = 0;  // this tone's rest and every later tone
+    // This tone's rest, every later tone and the passes still to come
+    // (--loop), up to --until; -1 for an endless loop without one.
+    int64_t schedule_left_seconds = 0;
     bool paused = false;
     // While the sound device is away: "no sound device 0:05 of 1:00".
     std::string waiting;

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstdint>
+
 // --until: the run stops when the local clock next shows the time asked for
-// after the first tone starts. The playing tone ends there as a skipped one
-// does, its capture written, and nothing later plays; the run then ends as
-// at the end of the schedule.
+// after the first tone starts, or after --at where the window between them
+// closes. The playing tone ends there as a skipped one does, its capture
+// written, and nothing later plays; the run then ends as at the end of the
+// schedule.
 
 // Starts watching for settings.stop_at, if set.
 void arm_stop_time();
@@ -11,3 +14,14 @@ void arm_stop_time();
 // wherever the run waits, and before each entry and each pass. A tone that
 // this stops is where a ramp-out (--smooth) would begin.
 bool stop_time_has_come();
+// With --at: the clock-face seconds from --at to --until, a whole day when
+// they are the same; -1 without either.
+int64_t stop_window_seconds();
+// --at came at the clock-face second face_second (civil_time.h): the run
+// stops where the window closes, wherever the clock goes meanwhile.
+void stop_window_opened(int64_t face_second);
+// The real seconds until the time, as of the last look (once a second): 0
+// once come; before it is armed, the window with --at, else -1.
+int64_t stop_time_seconds_left();
+// The calendar second it comes at, by that look; -1 when not armed.
+int64_t stop_time_calendar_second();

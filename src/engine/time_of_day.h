@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 // Times of day on the local clock, as --at and --until name them, and a
@@ -44,3 +45,15 @@ struct watch_look {
 // the time comes next after now (tomorrow, if now is that time).
 time_of_day_watch start_watch(int time_of_day, const std::tm& local, int64_t second, bool from_now);
 watch_look look_at_clock(time_of_day_watch& watch, const std::tm& local, int64_t second);
+
+// The local time of a calendar second, as the clock tells it.
+using local_time_of = std::function<std::tm(int64_t)>;
+
+// The calendar seconds from second until the watch comes, if the clock runs
+// on unset from there: summer time beginning or ending on the way moves the
+// moment as looks each second would see it, so that a time the clock jumps
+// over comes where the jump lands and one that it shows again after a
+// change comes the second time round if the watch had passed it.
+int64_t real_seconds_until(time_of_day_watch watch, int64_t second, const local_time_of& local_at);
+// The first clock-face second at or after from that shows time_of_day.
+int64_t next_time_of_day(int64_t from, int time_of_day);

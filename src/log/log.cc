@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "log/terminal_lines.h"
 #include "platform/os.h"
@@ -43,6 +45,43 @@ void log_out(const char* format, ...) {
     va_start(args, format);
     write_to_both(out_stream, &out_record, "", format, args);
     va_end(args);
+}
+
+namespace {
+
+// The tone line marked in the session file, as written.
+struct marked_tone {
+    double frequency = 0;
+    std::string text;  // without its line end
+};
+marked_tone last_tone;
+
+}  // namespace
+
+void log_tone_line(double frequency, int duration) {
+    char text[64];
+    const int length = snprintf(text, sizeof text, "  %g, %d\n", frequency, duration);
+    const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+    clear_terminal_lines();
+    record_write(out_stream, out_record, "", text, size);
+    record_write_marked(session_file, session_record, text, size);
+    last_tone = {frequency, std::string(text, size > 0 ? size - 1 : 0)};
+}
+
+void log_tone_cut(int64_t seconds) {
+    if (last_tone.text.empty()) return;
+    std::string text;
+    if (seconds >= 1) {
+        char core[64];
+        snprintf(core, sizeof core, "%g, %lld", last_tone.frequency, static_cast<long long>(seconds));
+        // No more digits than the whole duration had: it fits.
+        if (std::strlen(core) > last_tone.text.size()) return;
+        text = std::string(last_tone.text.size() - std::strlen(core), ' ') + core;
+    } else {
+        text = "#" + last_tone.text.substr(1);
+    }
+    record_rewrite_marked(session_file, session_record, text);
+    last_tone = {};
 }
 
 void log_err(const char* format, ...) {
@@ -100,6 +139,7 @@ void reset_log_state() {
     session_record = record_state{session_path, true};
     out_record = record_state{"standard output", false};
     record_incomplete = false;
+    last_tone = {};
 }
 
 namespace {

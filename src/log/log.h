@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "log/record_file.h"
@@ -23,6 +24,15 @@ extern record_state out_record;
 void log_out(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Warnings and errors: standard error, and the session file behind a "#".
 void log_err(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A tone line, "  %g, %d\n", as log_out writes it. The session file keeps
+// it marked: a tone that --until cut is recorded with what it sounded.
+void log_tone_line(double frequency, int duration);
+// The last tone line, in the session file only, for a tone that sounded
+// seconds of its duration: "  %g, %d" with those seconds, padded at the
+// front with blanks to the same length, or with none a comment line ("#"
+// over the first blank), so that the file replays what was heard. The line
+// is rewritten in place, wherever it has got to.
+void log_tone_cut(int64_t seconds);
 // Standard error only, for what never reaches the session file. What
 // standard output still holds goes out first, so that the two streams keep
 // their order where they share a file (2>&1) or a terminal.

@@ -63,6 +63,36 @@ void record_write(FILE* file, record_state& state, const char* marker, const cha
     if (state.pending.size() >= hand_over_bytes) flush_record(file, state);
 }
 
+void record_write_marked(FILE* file, record_state& state, const char* text, size_t length) {
+    if (file == nullptr || state.failed) return;
+    // From here on the mark is this line; an earlier one is gone.
+    state.mark_in_pending = state.pending.size();
+    state.mark_in_file = -1;
+    state.mark_length = length;
+    record_write(file, state, "", text, length);
+}
+
+void record_rewrite_marked(FILE* file, record_state& state, const std::string& text) {
+    const size_t in_pending = state.mark_in_pending;
+    const int64_t in_file = state.mark_in_file;
+    const bool fits = text.size() + 1 == state.mark_length;
+    state.mark_in_pending = std::string::npos;
+    state.mark_in_file = -1;
+    if (file == nullptr || state.failed || !fits) return;
+    if (in_pending != std::string::npos) {
+        state.pending.replace(in_pending, text.size(), text);
+        return;
+    }
+    if (in_file < 0) return;
+    // What waits goes first, so that the file's end is where it goes on.
+    flush_record(file, state);
+    if (state.failed) return;
+    // The same bytes, none of them a line end: text mode changes nothing.
+    const bool written = seek_file(file, in_file) && fwrite(text.data(), 1, text.size(), file) == text.size() &&
+                         fflush(file) == 0 && fseek(file, 0, SEEK_END) == 0;
+    end_record_write(file, state, written);
+}
+
 void record_vprintf(FILE* file, record_state& state, const char* marker, const char* format, va_list args) {
     if (file == nullptr || state.failed) return;
     formatted_line line(format, args);
@@ -79,11 +109,23 @@ void record_printf(FILE* file, record_state& state, const char* format, ...) {
 void flush_record(FILE* file, record_state& state) {
     if (file == nullptr || state.failed || state.pending.empty()) return;
     const size_t size = state.pending.size();
-    if (fwrite(state.pending.data(), 1, size, file) == size && fflush(file) == 0 && !ferror(file)) {
+    // A marked line's place in the file is where the file stands when the
+    // lines before it are in.
+    const size_t mark = state.mark_in_pending;
+    state.mark_in_pending = std::string::npos;
+    const size_t before = mark == std::string::npos ? size : mark;
+    bool whole = fwrite(state.pending.data(), 1, before, file) == before;
+    if (whole && mark != std::string::npos) {
+        whole = fflush(file) == 0 && !ferror(file);
+        state.mark_in_file = whole ? file_position(file) : -1;
+    }
+    whole = whole && fwrite(state.pending.data() + before, 1, size - before, file) == size - before;
+    if (whole && fflush(file) == 0 && !ferror(file)) {
         state.pending.clear();
         end_record_write(file, state, true);
         return;
     }
+    state.mark_in_file = -1;
     if (!state.cut_back) {
         state.pending.clear();
         end_record_write(file, state, false);

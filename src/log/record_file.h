@@ -25,6 +25,12 @@ struct record_state {
     int64_t intact_length = 0;  // bytes up to the end of the last whole write
     bool failed = false;
     std::string pending = {};  // whole lines not yet handed to the file
+    // The last line written with record_write_marked, which may be rewritten
+    // in place: where it starts in pending while it waits there, then in the
+    // file (-1: not known, the file failed meanwhile).
+    size_t mark_in_pending = std::string::npos;
+    int64_t mark_in_file = -1;
+    size_t mark_length = 0;
 };
 
 // One printf-style line, formatted once for every file it goes to.
@@ -47,6 +53,13 @@ void end_record_write(FILE* file, record_state& state, bool written);
 // file failed.
 void record_write(FILE* file, record_state& state, const char* marker, const char* text, size_t length);
 void record_vprintf(FILE* file, record_state& state, const char* marker, const char* format, va_list args);
+// record_write of a line that is marked, so that it may be rewritten.
+void record_write_marked(FILE* file, record_state& state, const char* text, size_t length);
+// Puts text over the marked line, whose length but for its line end it must
+// have: in place, wherever the line has got to, so that the file
+// reads on as before. Nothing when no line is marked or the file failed.
+// The mark is gone after it.
+void record_rewrite_marked(FILE* file, record_state& state, const std::string& text);
 void record_printf(FILE* file, record_state& state, const char* format, ...) __attribute__((format(printf, 3, 4)));
 // Hands what was gathered to the file and flushes it, or reports the failure.
 void flush_record(FILE* file, record_state& state);

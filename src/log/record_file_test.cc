@@ -40,6 +40,18 @@ protected:
     tq_test::captured_stream err_;
 };
 
+// A tone line cut short while it still waits is rewritten there (runs cover
+// the one already in the file); a text of another length changes nothing.
+TEST_F(record_file_test, a_marked_line_is_rewritten_where_it_waits) {
+    const std::string tone = "  440, 180\n";
+    record_write_marked(file_, state_, tone.data(), tone.size());
+    record_rewrite_marked(file_, state_, "    440, 9");
+    record_write_marked(file_, state_, tone.data(), tone.size());
+    record_rewrite_marked(file_, state_, "  440, 1");
+    flush_record(file_, state_);
+    EXPECT_EQ(on_disk(), "    440, 9\n" + tone);
+}
+
 TEST_F(record_file_test, writes_are_gathered_and_reach_the_file_whole_when_flushed) {
     record_printf(file_, state_, "  %g, %d\n", 440.0, 3);
     record_printf(file_, state_, "%s", "#pause\n");

@@ -35,6 +35,10 @@ int sync_file(FILE* file);
 // (after a flush); -1 for a stream without a position (a pipe, a terminal).
 int64_t file_position(FILE* file);
 
+// Moves where the next write to file goes to position, one that
+// file_position gave; false when it cannot.
+bool seek_file(FILE* file, int64_t position);
+
 // Cuts file back to its first length bytes, dropping what a failed write left
 // behind them. Does nothing to a file that cannot be cut (a device, a pipe).
 void truncate_file(FILE* file, int64_t length);

@@ -10,10 +10,11 @@ bool is_tone(uint32_t index) {
 }
 
 void recount(schedule_summary& s) {
-    s = schedule_summary{true, fdt_pos, num_fdt, 0, 0, 0};
+    s = schedule_summary{true, fdt_pos, num_fdt, 0, 0, 0, 0};
     for (uint32_t i = 0; i < num_fdt; ++i) {
         if (!is_tone(i)) continue;
         ++s.tones;
+        s.seconds += entry_sound_seconds(fdt[i].duration);
         if (s.pos != before_first_entry && i <= s.pos)
             ++s.tones_through;
         else
@@ -38,6 +39,7 @@ void follow_schedule(schedule_summary& s) {
             if (!is_tone(i)) continue;
             ++s.tones;
             s.seconds_after += entry_sound_seconds(fdt[i].duration);
+            s.seconds += entry_sound_seconds(fdt[i].duration);
         }
         s.entries = num_fdt;
     }

@@ -12,6 +12,7 @@ struct schedule_summary {
     uint32_t tones_through = 0;  // tone entries up to pos, pos included
     uint32_t tones = 0;          // tone entries in the whole table
     int64_t seconds_after = 0;   // sound of the tone entries after pos
+    int64_t seconds = 0;         // sound of every tone entry: one pass
 };
 
 // Brings the summary up to date with fdt_pos and num_fdt.

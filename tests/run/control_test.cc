@@ -139,16 +139,55 @@ TEST(control_run, status_and_schedule_while_playing_paused_and_waiting_for_the_d
     EXPECT_EQ(r.status, 0) << r.err;
     client.read();
     const std::string status_tail = R"(,"entries":2,"left":)";
+    const std::string one_pass = R"(,"pass":1,"passes":1,"version":"1.13"}})" "\n";
     EXPECT_EQ(client.received,
               R"({"request_id":1,"error":"success","data":{"state":"playing","frequency":440,"duration":2,)"
-              R"("elapsed":1,"index":1)" + status_tail + R"(4,"version":"1.13"}})" "\n"
+              R"("elapsed":1,"index":1)" + status_tail + "4" + one_pass +
               R"({"request_id":3,"error":"success"})" "\n"
               R"({"request_id":4,"error":"success","data":{"state":"paused","frequency":440,"duration":2,)"
-              R"("elapsed":1,"index":1)" + status_tail + R"(4,"version":"1.13"}})" "\n"
+              R"("elapsed":1,"index":1)" + status_tail + "4" + one_pass +
               R"({"request_id":5,"error":"success"})" "\n"
               R"({"request_id":6,"error":"success","data":{"state":"waiting for device","frequency":550,)"
-              R"("duration":3,"elapsed":0,"index":2)" + status_tail + R"(3,"version":"1.13"}})" "\n"
+              R"("duration":3,"elapsed":0,"index":2)" + status_tail + "3" + one_pass +
               R"({"request_id":7,"error":"success","data":[{"frequency":550,"duration":3}]})" "\n");
+}
+
+// status counted one pass only and knew nothing of --until: --loop=3 with
+// 13 s to go said 3, a stop 16 s away among 60 s said 58.
+TEST(control_run, status_counts_the_passes_to_come_up_to_the_stop_time) {
+    const struct {
+        std::vector<std::string> args;
+        int64_t at_ms;
+        std::string tail;  // of the status, from "left" on
+    } cases[] = {
+        {{"--loop=3", "440,5"}, t0 + 2500, R"("left":13,"pass":1,"passes":3,"version":"1.13"})"},
+        {{"--loop=3", "--smooth", "440,5"}, t0 + 7500, R"("left":8,"pass":2,"passes":3,"version":"1.13"})"},
+        {{"--until=22:13:38", "440,60"}, t0 + 2500,
+         R"("left":16,"pass":1,"passes":1,"version":"1.13","stops_at":"22:13:38"})"},
+        {{"--loop", "440,5"}, t0 + 7500, R"("left":null,"pass":2,"passes":null,"version":"1.13"})"},
+        {{"--loop", "--until=22:13:40", "440,5"}, t0 + 7500,
+         R"("left":13,"pass":2,"passes":null,"version":"1.13","stops_at":"22:13:40"})"},
+        // While --at waits, the window is what is left at most.
+        {{"--at=22:13:30", "--until=22:13:40", "--loop", "440,5"}, t0 + 2500,
+         R"("left":10,"pass":1,"passes":null,"version":"1.13","stops_at":"22:13:40","starts_at":"22:13:30",)"
+         R"("starts_in":8})"},
+    };
+    for (const auto& c : cases) {
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        const std::string name = unique_name();
+        test_client client;
+        sim.at(t0 + 100, [&] { client.connect(sim, name); });
+        sim.at(c.at_ms, [&] { client.send(request(R"(["status"])")); });
+        sim.at(c.at_ms + 200, [&] { client.send(request(R"(["quit"])", 2)); });
+        std::vector<std::string> args = {"--control=" + name};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(run(sim, args).status, 0) << c.tail;
+        client.read();
+        const size_t line_end = client.received.find('\n');
+        ASSERT_NE(line_end, std::string::npos) << c.tail;
+        EXPECT_TRUE(client.received.substr(0, line_end).ends_with(c.tail + "}")) << client.received;
+    }
 }
 
 TEST(control_run, observers_hear_each_event_and_how_the_run_ended) {

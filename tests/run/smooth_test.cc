@@ -206,6 +206,37 @@ TEST(smooth_run, each_tone_gets_its_own_milliseconds_of_input) {
     EXPECT_NEAR(blocks[2].second.front() - blocks[1].second.front(), 2000, 2);
 }
 
+// The largest sample of the right channel in frames [from, to).
+int peak(const std::vector<int16_t>& samples, size_t from, size_t to) {
+    int largest = 0;
+    for (size_t i = from; i < to && 2 * i + 1 < samples.size(); ++i) largest = std::max(largest, std::abs(samples[2 * i + 1]));
+    return largest;
+}
+
+// --fade-out falls to silence by the end: of the last pass, or at the stop
+// second of --until, an endless loop's too.
+TEST(smooth_run, the_fade_out_ends_at_the_stop_time_or_with_the_last_pass) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"--until=22:13:30", "440,60"},
+        {"--loop", "--until=22:13:30", "440,4"},
+        {"--loop=2", "440,5"},
+    };
+    for (const std::vector<std::string>& tail : runs) {
+        sim_platform sim;
+        std::vector<std::string> args = {"--fade-out=3"};
+        args.insert(args.end(), tail.begin(), tail.end());
+        ASSERT_EQ(run(sim, args).status, 0) << tail[0];
+        const std::vector<int16_t>& played = sim.audio.outputs.at(0).samples;
+        const size_t end = 10 * second;
+        EXPECT_LE(played.size() / 2, end + second / 10) << tail[0];
+        const double full = peak(played, second, 2 * second);
+        // Two seconds before the end, at three quarters; silent at its end.
+        EXPECT_NEAR(peak(played, end - 2 * second - second / 20, end - 2 * second + second / 20) / full, 0.75, 0.05)
+            << tail[0];
+        EXPECT_LT(peak(played, end - second / 20, end) / full, 0.01) << tail[0];
+    }
+}
+
 TEST(smooth_run, fade_values_are_checked_and_every_option_implies_the_stream) {
     for (const char* bad : {"--fade=1001", "--fade=x", "--fade=-1", "--fade=", "--fade-in=0", "--fade-in=5x",
                             "--fade-out=", "--fade-out=-3"}) {

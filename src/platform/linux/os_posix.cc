@@ -128,6 +128,10 @@ int64_t file_position(FILE* file) {
     return ftello(file);
 }
 
+bool seek_file(FILE* file, int64_t position) {
+    return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
+}
+
 void truncate_file(FILE* file, int64_t length) {
     // A device or a pipe cannot be cut; nothing else is to be done then.
     (void)!ftruncate(fileno(file), static_cast<off_t>(length));

@@ -58,6 +58,10 @@ int64_t file_position(FILE* file) {
     return _ftelli64(file);
 }
 
+bool seek_file(FILE* file, int64_t position) {
+    return _fseeki64(file, position, SEEK_SET) == 0;
+}
+
 void truncate_file(FILE* file, int64_t length) {
     // A console or a pipe cannot be cut; nothing else is to be done then.
     _chsize_s(_fileno(file), length);
