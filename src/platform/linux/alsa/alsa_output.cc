@@ -4,7 +4,10 @@
 #include "platform/linux/alsa/pcm_worker.h"
 
 #include <alsa/asoundlib.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -22,9 +25,17 @@ constexpr unsigned output_channels = 2;
 // second (a block arrives, a block has played) instead of every few
 // milliseconds, and the sound server asks for data once a period.
 constexpr alsa_pcm_shape output_shape{output_channels, output_rate, 2500000, 500000, output_rate / 4};
-// A caller that keeps only tens of milliseconds queued, for quick keys: a
-// ring of a fifth of a second woken every 10 ms, started once 20 ms are in.
-constexpr alsa_pcm_shape short_queue_shape{output_channels, output_rate, 200000, 10000, output_rate / 50};
+// A caller that keeps less queued (--smooth): a ring of twice its queue for
+// the short one of quick keys, a quarter more for the deep one of a night
+// alone, woken once a quarter of the queue has played. The short one starts
+// once 20 ms are in.
+alsa_pcm_shape shape_for_queue(int queue_ms) {
+    if (queue_ms >= long_queue_ms) return output_shape;
+    const unsigned queue_us = static_cast<unsigned>(std::max(queue_ms, 20)) * 1000;
+    const bool deep = queue_ms >= 500;
+    return {output_channels, output_rate, deep ? queue_us + queue_us / 4 : 2 * queue_us, queue_us / 4,
+            deep ? output_rate * queue_us / 4000000 : output_rate / 50};
+}
 // The caller keeps two blocks queued; a few spare slots cost nothing.
 constexpr std::size_t queue_slots = 8;
 // A block that has not played this long after it was due means the device
@@ -48,7 +59,14 @@ struct queued_block {
 // hands it back once it has played (tail).
 class output_worker final : public pcm_worker {
 public:
-    output_worker() : pcm_worker(alsa_direction::playback) {}
+    output_worker() : pcm_worker(alsa_direction::playback), done_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~output_worker() override {
+        if (done_fd >= 0) close(done_fd);
+    }
+    output_worker(const output_worker&) = delete;
+    output_worker& operator=(const output_worker&) = delete;
+    // Counts blocks handed back (and failures), for the caller's one wait.
+    const int done_fd;
     std::array<queued_block, queue_slots> slots;
     std::atomic<uint64_t> head{0};
     std::atomic<uint64_t> tail{0};
@@ -132,11 +150,14 @@ private:
         if (asked == 0 && snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && delay > 0 && !delay_stands_still(delay))
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
         if (played < played_floor) played = played_floor;
+        bool handed_back = false;
         while (index != written && slots[index % queue_slots].end <= played) {
             slots[index % queue_slots].done.store(true, std::memory_order_release);
             tail.store(++index, std::memory_order_release);
             progress_ns.store(now_ns());
+            handed_back = true;
         }
+        if (handed_back) tell_caller();
         if (index == written) return -1;
         const uint64_t frames_left = slots[index % queue_slots].end - played;
         return static_cast<int>(frames_left * 1000 / output_rate) + 2;
@@ -185,6 +206,13 @@ private:
         written = end;
         tail.store(end, std::memory_order_release);
         played_floor = position;
+        tell_caller();
+    }
+
+    void tell_caller() const {
+        if (done_fd < 0) return;
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t sent = ::write(done_fd, &one, sizeof one);
     }
 
     uint64_t written = 0;       // next slot to move into the ring
@@ -245,6 +273,8 @@ public:
         return w().failure.load();
     }
 
+    wait_handle ready_handle() override { return {w().done_fd, wait_handle::ready::counter}; }
+
 private:
     output_worker& w() { return *worker_; }
 
@@ -283,7 +313,7 @@ private:
 wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device, int answer_limit_ms,
                             int queue_ms) {
     auto worker = std::make_shared<output_worker>();
-    const alsa_pcm_shape& shape = queue_ms < 1000 ? short_queue_shape : output_shape;
+    const alsa_pcm_shape shape = shape_for_queue(queue_ms);
     if (wave_error error = worker->open(device_name, shape, answer_limit_ms)) return error;
     device = std::make_unique<alsa_output>(std::move(worker));
     return 0;
