@@ -25,18 +25,19 @@
 namespace {
 
 // How much sound is kept queued. When something can change the sound at any
-// moment (keys on a terminal, the control channel), 80 ms in blocks of 20
-// ms, so that a change is heard within 100 ms, its ramp included; PipeWire's
-// PulseAudio server ran dry now and then with 50 ms or less. When nothing
-// can (the night alone), a second in blocks of a quarter, and the player
-// wakes four times a second.
+// moment (keys on a terminal, the control channel), 90 ms in three blocks
+// of 30, so that a change is heard within 100 ms, its ramp included, and the
+// queue never falls below 60 ms (PipeWire's PulseAudio server ran dry now
+// and then with 50 ms or less). When nothing can (the night alone), a second
+// in four blocks, and the player wakes four times a second.
 struct queue_depth {
     uint32_t block_frames;
+    int blocks;
     int queue_ms;
 };
-constexpr int block_count = 4;
-constexpr queue_depth interactive_depth{sample_rate / 50, 80};
-constexpr queue_depth unattended_depth{sample_rate / 4, 1000};
+constexpr int most_blocks = 4;
+constexpr queue_depth interactive_depth{sample_rate * 3 / 100, 3, 90};
+constexpr queue_depth unattended_depth{sample_rate / 4, 4, 1000};
 // The longest the player sleeps when nothing wakes it: a device that stops
 // handing blocks back is noticed by looking.
 constexpr int longest_sleep_ms = 250;
@@ -138,14 +139,14 @@ private:
         while (queued_ > 0 && wave_out && wave_out->is_done(blocks_[oldest_].pcm())) {
             if (wave_out->failure() != 0) return;
             --queued_;
-            oldest_ = (oldest_ + 1) % block_count;
+            oldest_ = (oldest_ + 1) % depth_.blocks;
             collected = true;
             // The device plays again after a wait: it is back.
             device_wait::heard();
         }
         if (collected && queued_ == 0 && !stream_.over() && !told_ran_out_) tell_ran_out();
-        while (queued_ < block_count && !stream_.over()) {
-            queued_block& block = blocks_[(oldest_ + queued_) % block_count];
+        while (queued_ < depth_.blocks && !stream_.over()) {
+            queued_block& block = blocks_[(oldest_ + queued_) % depth_.blocks];
             const uint64_t first = stream_.position();
             block.frames = stream_.render(block.samples.data(), depth_.block_frames);
             if (block.frames == 0) break;
@@ -236,7 +237,7 @@ private:
 
     uint64_t queued_frames() {
         uint64_t frames = 0;
-        for (int i = 0; i < queued_; ++i) frames += blocks_[(oldest_ + i) % block_count].frames;
+        for (int i = 0; i < queued_; ++i) frames += blocks_[(oldest_ + i) % depth_.blocks].frames;
         return frames;
     }
 
@@ -332,7 +333,7 @@ private:
 
     frame_stream& stream_;
     const queue_depth depth_;
-    std::array<queued_block, block_count> blocks_{};
+    std::array<queued_block, most_blocks> blocks_{};
     std::vector<wait_handle> handles_;
     int oldest_ = 0;
     int queued_ = 0;

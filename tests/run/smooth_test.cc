@@ -178,8 +178,8 @@ TEST(smooth_run, the_player_wakes_only_for_what_needs_it_with_the_queue_the_run_
         uint64_t queued_ms;
     } cases[] = {
         {"unattended", false, false, 4 * 60 + 8, 1000},
-        {"keys", true, false, 50 * 60 + 8, 80},
-        {"control", false, true, 50 * 60 + 8, 80},
+        {"keys", true, false, 2000 + 8, 90},
+        {"control", false, true, 2000 + 8, 90},
     };
     for (const case_& c : cases) {
         sim_platform sim;

@@ -25,15 +25,16 @@ constexpr unsigned output_channels = 2;
 // second (a block arrives, a block has played) instead of every few
 // milliseconds, and the sound server asks for data once a period.
 constexpr alsa_pcm_shape output_shape{output_channels, output_rate, 2500000, 500000, output_rate / 4};
-// A caller that keeps less queued (--smooth): a ring of twice its queue for
-// the short one of quick keys, a quarter more for the deep one of a night
-// alone, woken once a quarter of the queue has played. The short one starts
-// once 20 ms are in.
+// A caller that keeps less queued (--smooth): for the short queue of quick
+// keys a ring of twice the queue, with periods of half of it, so that the
+// server asks for sound about twenty times a second, not fifty; for the deep
+// queue of a night alone a quarter more than the queue, in periods of a
+// quarter. The short one starts once 20 ms are in.
 alsa_pcm_shape shape_for_queue(int queue_ms) {
     if (queue_ms >= long_queue_ms) return output_shape;
     const unsigned queue_us = static_cast<unsigned>(std::max(queue_ms, 20)) * 1000;
     const bool deep = queue_ms >= 500;
-    return {output_channels, output_rate, deep ? queue_us + queue_us / 4 : 2 * queue_us, queue_us / 4,
+    return {output_channels, output_rate, deep ? queue_us + queue_us / 4 : 2 * queue_us, deep ? queue_us / 4 : queue_us / 2,
             deep ? output_rate * queue_us / 4000000 : output_rate / 50};
 }
 // The caller keeps two blocks queued; a few spare slots cost nothing.
