@@ -34,7 +34,7 @@ for source in "${sources[@]}"; do
 done
 wait
 
-for target in duration_fuzz frequency_file_fuzz control_request_fuzz; do
+for target in duration_fuzz frequency_file_fuzz control_request_fuzz control_answer_fuzz; do
     "$cxx" "${flags[@]}" -fsanitize=fuzzer "$root/fuzz/$target.cc" "${objects[@]}" \
         -lpthread -o "$out/$target"
     echo "built $out/$target"

@@ -10,7 +10,7 @@ out=${FUZZ_OUT:-$root/build-fuzz}
 seconds=${1:-20}
 status=0
 
-for name in duration frequency_file control_request whole_run selection_buffer; do
+for name in duration frequency_file control_request control_answer whole_run selection_buffer; do
     target="$out/${name}_fuzz"
     [[ -x $target ]] || { echo "missing $target: run fuzz/build.sh" >&2; exit 1; }
     work="$out/corpus/$name"

@@ -350,10 +350,10 @@ const release_step control_release{release_order::control, stop_control, [] {
 void start_control() {
     control_channel& channel = current_platform->control;
     const bool named = settings.control_address != nullptr;
-    const std::string address =
-        named ? channel.named_address(settings.control_address) : channel.default_address();
     std::string error;
-    listener = channel.listen(address, !named, error);
+    const std::string address =
+        named ? channel.named_address(settings.control_address) : channel.default_address(error);
+    if (!address.empty()) listener = channel.listen(address, !named, error);
     if (listener) return;
     log_err("%s: %s\n", program_name, error.c_str());
     cleanup_and_exit(1);

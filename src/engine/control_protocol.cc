@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "log/log.h"
 
@@ -76,17 +77,39 @@ control_command command_of(const json& list, std::string& error) {
     return control_command::status;
 }
 
+// The depth a line may reach, counted as the parser goes in and out, so that
+// it stops where a line gets too deep instead of building (and later
+// dumping, recursively) a value as deep as the line is long. Requests and
+// the run's answers are held to the same limit.
+struct nesting_guard {
+    int depth = 0;
+    bool too_deep = false;
+    bool enter() {
+        if (++depth <= deepest_nesting) return true;
+        too_deep = true;
+        return false;
+    }
+    void leave() { --depth; }
+    std::string message() const { return "nested deeper than " + std::to_string(deepest_nesting) + " levels"; }
+};
+
+// The parser's message without its "[json.exception...] " tag.
+std::string parser_message(const nlohmann::detail::exception& failure) {
+    const char* text = failure.what();
+    const char* tag_end = strstr(text, "] ");
+    return tag_end != nullptr ? tag_end + 2 : text;
+}
+
 // Builds the value as the library's own reader does, and keeps what is
-// wrong with a bad line: the parser's message without its
-// "[json.exception...] " tag, found in the same pass. A thrown parse error
-// costs several times the parse itself, and a client may send nothing but
-// bad lines.
+// wrong with a bad line, found in the same pass. A thrown parse error costs
+// several times the parse itself, and a client may send nothing but bad
+// lines.
 struct request_reader {
     explicit request_reader(json& value) : builder(value, false) {}
 
     nlohmann::detail::json_sax_dom_parser<json> builder;
     std::string message;
-    int depth = 0;
+    nesting_guard nesting;
 
     using number_integer_t = json::number_integer_t;
     using number_unsigned_t = json::number_unsigned_t;
@@ -102,26 +125,138 @@ struct request_reader {
     bool string(string_t& value) { return builder.string(value); }
     bool binary(binary_t& value) { return builder.binary(value); }
     bool key(string_t& value) { return builder.key(value); }
-    bool start_object(std::size_t size) { return deeper() && builder.start_object(size); }
+    bool start_object(std::size_t size) { return nesting.enter() && builder.start_object(size); }
     bool end_object() {
-        --depth;
+        nesting.leave();
         return builder.end_object();
     }
-    bool start_array(std::size_t size) { return deeper() && builder.start_array(size); }
+    bool start_array(std::size_t size) { return nesting.enter() && builder.start_array(size); }
     bool end_array() {
-        --depth;
+        nesting.leave();
         return builder.end_array();
     }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& failure) {
-        const char* text = failure.what();
-        const char* tag_end = strstr(text, "] ");
-        message = tag_end != nullptr ? tag_end + 2 : text;
+        message = "not JSON: " + parser_message(failure);
         return false;
     }
+};
 
-    bool deeper() {
-        if (++depth <= deepest_nesting) return true;
-        message = "nested deeper than " + std::to_string(deepest_nesting) + " levels";
+// Reads a line from the run without building it: only the reply's "error"
+// and "data" matter, and data is written back as compact JSON as the
+// parser goes, so that the reply of a schedule of a million entries costs
+// its text twice, not a tree of a million objects.
+struct answer_reader {
+    explicit answer_reader(control_answer& out) : answer(out) {}
+
+    control_answer& answer;
+    nesting_guard nesting;
+    std::string message;
+
+    enum class field { other, event, error, data };
+    field current = field::other;  // the line's member being read
+    bool object = false;           // the line is an object
+    bool event = false;
+    bool error_text = false;       // "error" holds a text
+    std::string error;
+    // Inside the "data" member: per container opened there, whether
+    // nothing is written in it yet.
+    std::vector<bool> first;
+    bool after_key = false;
+
+    using number_integer_t = json::number_integer_t;
+    using number_unsigned_t = json::number_unsigned_t;
+    using number_float_t = json::number_float_t;
+    using string_t = json::string_t;
+    using binary_t = json::binary_t;
+
+    bool in_data() const { return !first.empty(); }
+
+    // Before a value or a key inside data: the comma that parts it from the
+    // one before.
+    void separate() {
+        if (after_key) {
+            after_key = false;
+            return;
+        }
+        if (!first.back()) answer.data += ',';
+        first.back() = false;
+    }
+
+    bool scalar(std::string text, const string_t* string_value = nullptr) {
+        if (in_data()) {
+            separate();
+            answer.data += text;
+        } else if (nesting.depth == 1) {
+            if (current == field::event) event = true;
+            if (current == field::data) answer.data = std::move(text);
+            if (current == field::error) {
+                error_text = string_value != nullptr;
+                if (error_text) error = *string_value;
+            }
+        }
+        return true;
+    }
+    bool null() { return scalar("null"); }
+    bool boolean(bool value) { return scalar(value ? "true" : "false"); }
+    bool number_integer(number_integer_t value) { return scalar(std::to_string(value)); }
+    bool number_unsigned(number_unsigned_t value) { return scalar(std::to_string(value)); }
+    bool number_float(number_float_t value, const string_t&) { return scalar(text_of(json(value))); }
+    bool string(string_t& value) {
+        // The parser's own text is given up to the copy written back: a
+        // reply may hold a string of many megabytes.
+        if (in_data() || (nesting.depth == 1 && current == field::data))
+            return scalar(text_of(json(std::move(value))));
+        return scalar("", &value);
+    }
+    bool binary(binary_t&) { return true; }  // never in JSON text
+    bool key(string_t& value) {
+        if (in_data()) {
+            separate();
+            answer.data += text_of(json(value));
+            answer.data += ':';
+            after_key = true;
+        } else if (nesting.depth == 1) {
+            current = value == "event" ? field::event
+                      : value == "error" ? field::error
+                      : value == "data"  ? field::data
+                                         : field::other;
+            if (current == field::data) answer.data.clear();
+        }
+        return true;
+    }
+    bool start(char bracket, bool is_object) {
+        if (!nesting.enter()) return false;
+        if (nesting.depth == 1) {
+            object = is_object;
+            return true;
+        }
+        if (in_data()) {
+            separate();
+        } else if (nesting.depth == 2 && object && current == field::data) {
+            answer.data.clear();
+        } else {
+            if (nesting.depth == 2 && current == field::event) event = true;
+            if (nesting.depth == 2 && current == field::error) error_text = false;
+            return true;
+        }
+        answer.data += bracket;
+        first.push_back(true);
+        return true;
+    }
+    bool end(char bracket) {
+        if (in_data() && nesting.depth >= 2) {
+            answer.data += bracket;
+            first.pop_back();
+        }
+        nesting.leave();
+        return true;
+    }
+    bool start_object(std::size_t) { return start('{', true); }
+    bool end_object() { return end('}'); }
+    bool start_array(std::size_t) { return start('[', false); }
+    bool end_array() { return end(']'); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& failure) {
+        message = "not JSON: " + parser_message(failure);
         return false;
     }
 };
@@ -154,7 +289,7 @@ control_request parse_control_request(std::string_view line) {
     json parsed;
     request_reader reader(parsed);
     if (!json::sax_parse(line.begin(), line.end(), &reader)) {
-        request.error = reader.depth > deepest_nesting ? reader.message : "not JSON: " + reader.message;
+        request.error = reader.nesting.too_deep ? reader.nesting.message() : reader.message;
         return request;
     }
     if (!parsed.is_object()) {
@@ -297,17 +432,25 @@ std::string control_request_line(const char* command, const char* argument) {
 
 control_answer read_control_answer(std::string_view line) {
     control_answer answer;
-    const json parsed = json::parse(line.begin(), line.end(), nullptr, false);
-    if (!parsed.is_object()) return answer;
-    if (parsed.contains("event")) {
-        answer.type = control_answer::kind::event;
+    answer_reader reader(answer);
+    if (!json::sax_parse(line.begin(), line.end(), &reader)) {
+        answer = {};
+        answer.problem = reader.nesting.too_deep ? reader.nesting.message() : reader.message;
         return answer;
     }
-    const auto error = parsed.find("error");
-    if (error == parsed.end() || !error->is_string()) return answer;
-    answer.type = control_answer::kind::reply;
-    answer.success = *error == "success";
-    if (!answer.success) answer.error = error->get<std::string>();
-    if (const auto data = parsed.find("data"); data != parsed.end()) answer.data = text_of(*data);
+    if (!reader.object) {
+        answer = {};
+        answer.problem = "not a JSON object";
+    } else if (reader.event) {
+        answer = {};
+        answer.type = control_answer::kind::event;
+    } else if (!reader.error_text) {
+        answer = {};
+        answer.problem = "neither a reply nor an event: no \"error\" text";
+    } else {
+        answer.type = control_answer::kind::reply;
+        answer.success = reader.error == "success";
+        if (!answer.success) answer.error = reader.error;
+    }
     return answer;
 }

@@ -99,11 +99,13 @@ std::string control_end_event(int status);
 // nullptr), a number where the argument reads as one, else a string.
 std::string control_request_line(const char* command, const char* argument);
 
-// A line from the run, as --send reads it.
+// A line from the run, as --send reads it: held to the requests' nesting
+// limit, and read without building a tree of it, whatever its size.
 struct control_answer {
     enum class kind { reply, event, unreadable } type = kind::unreadable;
     bool success = false;
-    std::string data;   // JSON text; empty without data
-    std::string error;  // the run's text, when not a success
+    std::string data;     // JSON text, compact; empty without data
+    std::string error;    // the run's text, when not a success
+    std::string problem;  // what makes an unreadable line so
 };
 control_answer read_control_answer(std::string_view line);

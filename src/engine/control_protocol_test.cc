@@ -110,15 +110,59 @@ TEST(control_protocol, lines_sent_and_read_back) {
     EXPECT_EQ(control_request_line("add", "-1"), "{\"command\":[\"add\",-1],\"request_id\":1}\n");
     EXPECT_EQ(control_request_line("nearby", "fine"), "{\"command\":[\"nearby\",\"fine\"],\"request_id\":1}\n");
 
-    const control_answer data = read_control_answer(R"({"request_id":1,"error":"success","data":{"a":1}})");
-    EXPECT_EQ(data.type, control_answer::kind::reply);
-    EXPECT_TRUE(data.success);
-    EXPECT_EQ(data.data, "{\"a\":1}");
-    const control_answer refused = read_control_answer(R"({"error":"too many clients: at most 16 at once"})");
-    EXPECT_FALSE(refused.success);
-    EXPECT_EQ(refused.error, "too many clients: at most 16 at once");
-    EXPECT_EQ(read_control_answer(control_end_event(1)).type, control_answer::kind::event);
-    EXPECT_EQ(read_control_answer("[1]").type, control_answer::kind::unreadable);
+}
+
+// The run's lines as --send reads them: data written back as it came
+// (compact), and every line that is not a reply or an event unreadable with
+// the reason, never a crash (the fault: a deeply nested reply was built and
+// dumped recursively, and overflowed the stack).
+TEST(control_protocol, answers_and_what_is_wrong_with_bad_ones) {
+    using k = control_answer::kind;
+    struct answer_case {
+        std::string line;
+        k type;
+        bool success;
+        std::string data;
+        std::string error;
+        std::string problem;
+    };
+    const std::string deep = std::string(16, '[') + std::string(16, ']');
+    const answer_case cases[] = {
+        {R"({"request_id":1,"error":"success","data":{"a":1}})", k::reply, true, R"({"a":1})", "", ""},
+        {R"({"error": "success", "data": [ {"b" : [1, 2.5, "x\"y", null, true, {}, []]}, -3 ] })", k::reply, true,
+         R"([{"b":[1,2.5,"x\"y",null,true,{},[]]},-3])", "", ""},
+        {R"({"data": [1], "error": "success", "data": "again"})", k::reply, true, R"("again")", "", ""},
+        {R"({"error":"success","data":{"x":)" + deep.substr(2, 14) + "1" + deep.substr(16, 14) + "}}", k::reply,
+         true, R"({"x":)" + deep.substr(2, 14) + "1" + deep.substr(16, 14) + "}", "", ""},
+        {R"({"error":"too many clients: at most 16 at once"})", k::reply, false, "",
+         "too many clients: at most 16 at once", ""},
+        {R"({"event":"end","status":1})", k::event, false, "", "", ""},
+        {R"({"event":{"deep":[1]}})", k::event, false, "", "", ""},
+        {"[1]", k::unreadable, false, "", "", "not a JSON object"},
+        {R"({"error":["success"]})", k::unreadable, false, "", "", "neither a reply nor an event"},
+        {R"({"error":7,"data":1})", k::unreadable, false, "", "", "neither a reply nor an event"},
+        {R"({"error":"success"} x)", k::unreadable, false, "", "", "not JSON: parse error at line 1, column 21"},
+        {"{\"error\":\"\x1b[2J\"}", k::unreadable, false, "", "", "not JSON: "},
+        {R"({"error":"success","data":)" + deep + "}", k::unreadable, false, "", "", "nested deeper than 16 levels"},
+        {R"({"error":"success","data":)" + std::string(1 << 20, '['), k::unreadable, false, "", "",
+         "nested deeper than 16 levels"},
+    };
+    for (const answer_case& test : cases) {
+        const control_answer answer = read_control_answer(test.line);
+        const std::string label = test.line.substr(0, 80);
+        EXPECT_EQ(answer.type, test.type) << label;
+        EXPECT_EQ(answer.success, test.success) << label;
+        EXPECT_EQ(answer.data, test.data) << label;
+        EXPECT_EQ(answer.error, test.error) << label;
+        EXPECT_EQ(answer.problem.substr(0, test.problem.size()), test.problem) << label;
+        EXPECT_EQ(answer.problem.empty(), test.problem.empty()) << label;
+    }
+    // A reply the run writes reads back as it was written.
+    char comment[] = "# then\n";
+    const fdt_entry entries[] = {{440.5, 120, nullptr}, {0, 0, comment}, {1e6, 1, nullptr}};
+    const std::string data = control_schedule_data(entries, 0, 3);
+    const std::string line = control_success("1", data);
+    EXPECT_EQ(read_control_answer(std::string_view(line).substr(0, line.size() - 1)).data, data);
 }
 
 }  // namespace

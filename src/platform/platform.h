@@ -4,6 +4,7 @@
 #include "platform/control_channel.h"
 #include "platform/file_chooser.h"
 #include "platform/key_source.h"
+#include "platform/key_store.h"
 #include "platform/sleep_inhibitor.h"
 #include "platform/sound_file.h"
 #include "platform/terminal_line.h"
@@ -24,4 +25,5 @@ struct platform {
     sound_file_writer& sound_writer = none_sound_file_writer();
     sleep_inhibitor& sleep = none_sleep_inhibitor();
     control_channel& control = none_control_channel();
+    key_store& key_files = none_key_store();
 };

@@ -12,13 +12,18 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 #include "platform/sim/sim_platform.h"
@@ -43,9 +48,9 @@ struct test_client {
     bool hung_up = false;
 
     void connect(sim_platform& sim, const std::string& name) {
-        std::string error;
-        connection = sim.control->connect(sim.control->named_address(name), error);
-        ASSERT_TRUE(connection) << error;
+        control_reach reach = sim.control->connect(sim.control->named_address(name), false);
+        connection = std::move(reach.connection);
+        ASSERT_TRUE(connection) << reach.error;
     }
     // What the channel does not take yet goes with the next send.
     void send(const std::string& line) {
@@ -541,8 +546,7 @@ TEST(control_run, a_reply_of_a_million_entries_arrives_whole_with_the_events_aft
 }
 
 bool answers_at(sim_platform& sim, const std::string& name) {
-    std::string error;
-    return sim.control->connect(sim.control->named_address(name), error) != nullptr;
+    return sim.control->connect(sim.control->named_address(name), false).connection != nullptr;
 }
 
 TEST(control_run, the_place_is_given_up_on_every_way_out_and_never_shared) {
@@ -626,6 +630,191 @@ TEST(control_run, a_dead_runs_socket_is_taken_over_and_a_shared_folder_refused) 
     EXPECT_EQ(r.err, "tonquel: " + runtime + "/tonquel: not a folder of this user's with mode 0700\n");
     EXPECT_TRUE(tq_test::files_starting_with("session_").empty());
 }
+// A stand-in for a run at path, for --send: it listens, and with an answer
+// takes one client, reads its request and writes the answer in pieces of
+// piece bytes, then hangs up.
+class fake_run {
+public:
+    fake_run(const std::string& path, int backlog) : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        const bool bound = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                           ::listen(fd_, backlog) == 0;
+        EXPECT_TRUE(bound) << strerror(errno);
+        // Filled to the brim, when it is never to take anyone.
+        while (backlog == 0) {
+            const int waiting = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (connect(waiting, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                close(waiting);
+                break;
+            }
+            queued_.push_back(waiting);
+        }
+    }
+    ~fake_run() {
+        if (server_.joinable()) server_.join();
+        for (int fd : queued_) close(fd);
+        close(fd_);
+    }
+    fake_run(const fake_run&) = delete;
+    fake_run& operator=(const fake_run&) = delete;
+
+    void answer(std::string text, size_t piece) {
+        server_ = std::thread([this, text = std::move(text), piece] {
+            const int client = accept(fd_, nullptr, nullptr);
+            if (client < 0) return;
+            char request[256];
+            (void)!read(client, request, sizeof request);
+            for (size_t at = 0; at < text.size(); at += piece) {
+                const size_t size = std::min(piece, text.size() - at);
+                if (send(client, text.data() + at, size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) break;
+                if (piece < text.size()) usleep(1000);
+            }
+            close(client);
+        });
+    }
+
+private:
+    int fd_;
+    std::vector<int> queued_;
+    std::thread server_;
+};
+
+// What --send makes of what a run returns. The faults: a deeply nested
+// reply crashed it; a line that is no answer was passed over until the
+// wait ran out; lines split across reads must come out whole.
+TEST(control_send, prints_what_comes_and_refuses_what_cannot_be_read) {
+    struct answer_case {
+        const char* command;
+        std::string answer;
+        size_t piece;
+        int status;
+        std::string out;
+        std::string err;  // after "tonquel: PATH: "
+    };
+    const std::string nested = "{\"error\":\"success\",\"data\":" + std::string(1 << 20, '[');
+    const answer_case cases[] = {
+        {"status", "{\"request_id\":1,\"error\":\"success\",\"data\":{\"left\":3}}\n", 5, 0, "{\"left\":3}\n", ""},
+        {"observe", success + "{\"event\":\"pause\"}\n{\"event\":\"end\",\"status\":0}\n", 7, 0,
+         "{\"event\":\"pause\"}\n{\"event\":\"end\",\"status\":0}\n", ""},
+        {"skip", "{\"error\":\"no such tone\"}\n", 100, 1, "", "no such tone"},
+        {"status", nested + "\n", 65536, 1, "", "the run's answer cannot be read: nested deeper than 16 levels"},
+        {"status", "OK\n", 100, 1, "", "the run's answer cannot be read: not JSON: "},
+        {"observe", success + "{\"event\":\"pause\"}\n[]\n", 100, 1, "{\"event\":\"pause\"}\n",
+         "the run's answer cannot be read: not a JSON object"},
+        {"status", "{\"error\":", 100, 1, "", "the run went away without answering"},
+    };
+    for (const answer_case& test : cases) {
+        tq_test::temp_dir dir;
+        const std::string path = dir.path() + "/ctl";
+        fake_run fake(path, 4);
+        fake.answer(test.answer, test.piece);
+        sim_platform sim;
+        const run_output r = run(sim, {"--control=" + path, "--send", test.command});
+        const std::string label = test.answer.substr(0, 60);
+        EXPECT_EQ(r.status, test.status) << label;
+        EXPECT_EQ(r.out, test.out) << label;
+        if (test.err.empty()) EXPECT_EQ(r.err, "") << label;
+        else if (test.err == "no such tone") EXPECT_EQ(r.err, "tonquel: no such tone\n") << label;
+        else EXPECT_EQ(r.err.substr(0, 11 + path.size() + test.err.size()), "tonquel: " + path + ": " + test.err)
+            << label << r.err;
+    }
+}
+
+// A folder of the default place that others may open, or a file there, was
+// trusted.
+TEST(control_send, refuses_a_default_folder_that_others_may_open) {
+    tq_test::temp_dir dir;
+    const std::string runtime = dir.path() + "/runtime";
+    const std::string folder = runtime + "/tonquel";
+    std::filesystem::create_directories(folder);
+    const char* saved = getenv("XDG_RUNTIME_DIR");
+    const std::string saved_value = saved != nullptr ? saved : "";
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    struct folder_case {
+        mode_t mode;
+        bool file;  // the folder's place holds a file
+        std::string err;
+    };
+    const folder_case folders[] = {
+        {0750, false, folder + ": other users may open it (mode 0750), so what answers there is not trusted"},
+        {0701, false, folder + ": other users may open it (mode 0701), so what answers there is not trusted"},
+        {0700, false, "no run answers at " + folder + "/control"},
+        {0700, true, folder + ": not a folder, so no run of this user's answers there"},
+    };
+    for (const folder_case& test : folders) {
+        if (test.file) {
+            std::filesystem::remove_all(folder);
+            tq_test::write_file(folder, "");
+        }
+        chmod(folder.c_str(), test.mode);
+        sim_platform sim;
+        const run_output r = run(sim, {"--send", "status"});
+        EXPECT_EQ(r.status, 1) << test.mode;
+        EXPECT_EQ(r.err, "tonquel: " + test.err + "\n") << test.mode;
+    }
+    if (saved != nullptr) setenv("XDG_RUNTIME_DIR", saved_value.c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
+}
 #endif
+
+// A place that takes no client: a Unix socket whose queue is full, or a
+// pipe whose every instance is taken.
+struct full_place {
+#ifdef _WIN32
+    full_place() {
+        pipe = CreateNamedPipeA(address.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                nullptr);
+        EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
+        taken = CreateFileA(address.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(taken, INVALID_HANDLE_VALUE);
+    }
+    ~full_place() {
+        CloseHandle(taken);
+        CloseHandle(pipe);
+    }
+    full_place(const full_place&) = delete;
+    full_place& operator=(const full_place&) = delete;
+
+    std::string address = "\\\\.\\pipe\\" + unique_name();
+    HANDLE pipe;
+    HANDLE taken;
+#else
+    tq_test::temp_dir dir;
+    std::string address = dir.path() + "/ctl";
+    fake_run never_takes{address, 0};
+#endif
+};
+
+// A run whose queue is full (a flood, or a program that never takes
+// anyone) once held --send in connect() for ever, through Ctrl-C; on
+// Windows WaitNamedPipe held it for 10 s.
+TEST(control_send, gives_up_on_a_full_queue_and_ends_on_a_signal) {
+    struct wait_case {
+        int signal_ms;  // after the start; -1 for none
+        int status;
+        int64_t ended_by_ms;
+        std::string err;
+    };
+    const wait_case waits[] = {
+        {-1, 1, 3100, ": the run takes no client within 3 seconds (its queue is full)\n"},
+        {400, 0, 450, ""},
+        {1000, 0, 1050, ""},
+    };
+    for (const wait_case& wait : waits) {
+        for (const int signal_number : {SIGINT, SIGTERM}) {
+            full_place place;
+            sim_platform sim;
+            if (wait.signal_ms >= 0) sim.raise_signal_at(t0 + wait.signal_ms, signal_number);
+            const run_output r = run(sim, {"--send", "status", "--control=" + place.address});
+            EXPECT_EQ(r.status, wait.status) << wait.signal_ms;
+            EXPECT_EQ(r.err, wait.err.empty() ? "" : "tonquel: " + place.address + wait.err) << wait.signal_ms;
+            EXPECT_GE(sim.now_ms(), t0 + std::min(wait.ended_by_ms - 100, int64_t{3000})) << wait.signal_ms;
+            EXPECT_LE(sim.now_ms(), t0 + wait.ended_by_ms) << wait.signal_ms;
+            if (wait.signal_ms < 0) break;
+        }
+    }
+}
 
 }  // namespace

@@ -6,7 +6,9 @@
 # and once quit has ended the run no run answers there. Then a flood from
 # clients of the same user (control_flood.cc: big schedule replies, deeply
 # nested lines, idle clients, right after sixteen hung up) leaves no gap in
-# the sound of either player, and a status still comes within 0.5 s.
+# the sound of either player, and a status still comes within 0.5 s. Last,
+# --send at a place whose queue is full (a listener that takes no one) gives
+# up after 3 s, and a real SIGINT or SIGTERM ends it at once.
 source "$(dirname "$0")/lib/audio_check.sh"
 audio_setup
 send() { "$TONQUEL_BIN" --send "$@" </dev/null; }
@@ -89,4 +91,39 @@ for player in classic smooth; do
     read -r gaps longest < <(analyse gaps "$AUDIO_WORK/$player.raw" right)
     expect_range "$player: the longest silence in the sound (ms)" "$longest" 0 1.9
 done
+# A listener whose queue of one is full, and that never takes anyone.
+/usr/bin/python3 -c '
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.bind(sys.argv[1])
+s.listen(0)
+queued = []
+while True:
+    c = socket.socket(socket.AF_UNIX)
+    c.setblocking(False)
+    try:
+        c.connect(sys.argv[1])
+    except OSError:
+        break
+    queued.append(c)
+open(sys.argv[1] + ".ready", "w").close()
+time.sleep(30)' "$AUDIO_WORK/full" &
+listener=$!
+for _ in $(seq 50); do [ -e "$AUDIO_WORK/full.ready" ] && break; sleep 0.1; done
+asked=$(date +%s%N)
+refused=$(send status --control="$AUDIO_WORK/full" 2>&1)
+[ $? -eq 1 ] || fail "--send at a full queue did not end with 1"
+expect_range "--send at a full queue gives up after (ms)" $((($(date +%s%N) - asked) / 1000000)) 2900 3500
+[ "$refused" = "tonquel: $AUDIO_WORK/full: the run takes no client within 3 seconds (its queue is full)" ] ||
+    fail "full queue: '$refused'"
+for signal in INT TERM; do
+    "$TONQUEL_BIN" --send status --control="$AUDIO_WORK/full" </dev/null 2>/dev/null &
+    sender=$!
+    sleep 0.5
+    kill -$signal $sender
+    asked=$(date +%s%N)
+    wait $sender
+    expect_range "--send ends after SIG$signal (ms)" $((($(date +%s%N) - asked) / 1000000)) 0 300
+done
+kill $listener
 exit $AUDIO_FAILED

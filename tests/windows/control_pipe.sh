@@ -6,10 +6,14 @@
 # the run waits for its device, and answers meanwhile. Then, with a sound
 # server, a flood through the pipe (control_flood.cc, built for Windows:
 # only a program inside Wine reaches the pipe) leaves no gap in the sound of
-# either player, and a status still comes within 0.5 s.
+# either player, and a status still comes within 0.5 s. A program that holds
+# a pipe's name first (pipe_squatter.cc) cannot keep a run from starting at
+# the default name, which holds a key no one else knows, and at a name given
+# it is named in the run's message.
 set -u
 source "$(dirname "$0")/lib/windows_check.sh"
 lib=$(cd "$(dirname "$0")/../system/lib" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
 windows_setup
 windows_no_sound_server
 name=tonquel-test-$$
@@ -55,6 +59,36 @@ send status 2>gone.err && fail "a run still answers at $pipe"
 for program in x86_64-w64-mingw32-g++-posix g++ parec; do
     command -v $program >/dev/null || { echo "SKIP: the flood: $program is missing" >&2; exit $FAILED; }
 done
+x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o squatter.exe "$here/lib/pipe_squatter.cc" || exit 1
+wine_run() { timeout 60 "${WINE_LOADER:-/usr/lib/wine/wine64}" "$@" </dev/null; }
+wine_run squatter.exe "tonquel-$(id -un)" >squat-default.out 2>&1 &
+squatter=$!
+wine_run squatter.exe "$name-taken" >squat-named.out 2>&1 &
+named_squatter=$!
+WINDOWS_CLEANUP='kill $squatter $named_squatter 2>/dev/null'
+for _ in $(seq 100); do grep -q ready squat-default.out && grep -q ready squat-named.out && break; sleep 0.2; done
+default_send() { timeout 30 "$TONQUEL_WINE" --send "$@" </dev/null; }
+timeout 120 "$TONQUEL_WINE" --control --wait-for-device=60 440,30 </dev/null >default.out 2>default.err &
+player=$!
+for _ in $(seq 100); do
+    state=$(default_send status 2>/dev/null | tr -d '\r') && [ -n "$state" ] && break
+    sleep 0.2
+done
+[[ $state == '{"state":"waiting for device",'* ]] || fail "the default name, with its old form taken: status '$state'"
+default_send quit || fail "quit at the default name gave status $?"
+wait "$player"
+gone=$(default_send status 2>&1 | tr -d '\r')
+[[ $gone =~ ^'tonquel: no run answers at \\.\pipe\tonquel-'.+'-'[0-9a-f]{32}$ ]] || fail "the default name: '$gone'"
+timeout 30 "$TONQUEL_WINE" --control="$name-taken" 440,1 </dev/null >taken.out 2>taken.err
+[ $? -eq 1 ] || fail "a run at a name another program holds did not end with 1"
+program_stderr taken.err | grep -qxF "tonquel: $pipe-taken: another run answers there" ||
+    fail "a run at a taken name: $(program_stderr taken.err)"
+# Wine runs every program as one user, so the squatter passes the check of
+# its user here; what it may do as the client is what it reports.
+timeout 30 "$TONQUEL_WINE" --control="$name-taken" --send status </dev/null >/dev/null 2>&1
+sleep 0.5
+echo "note: the squatter got $(tr -d '\r' <squat-named.out | grep impersonation | tail -1) (1 is identification; Wine gives 2 whatever the client asks)"
+kill $squatter $named_squatter 2>/dev/null
 x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o flood.exe "$lib/control_flood.cc" || exit 1
 g++ -std=c++20 -O2 -o audio_analyse "$lib/audio_analyse.cc" || exit 1
 pulse_start || exit $?

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -54,9 +55,10 @@ public:
         return {fd_, to_write ? wait_handle::ready::to_write : wait_handle::ready::to_read};
     }
 
-    void wait_for_input(int ms) override {
+    bool wait_for_input(int ms) override {
+        // Never restarted: a signal ends the wait at once.
         pollfd ready{fd_, POLLIN, 0};
-        poll(&ready, 1, ms);
+        return poll(&ready, 1, ms) != 0;
     }
 
 private:
@@ -113,9 +115,33 @@ std::string take_over(const std::string& path, const sockaddr_un& address) {
     return "";
 }
 
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// For the client: the default place's folder, which is the user's own and
+// open to nobody else, or the message that says why not; none when it does
+// not exist (no run answers there then). Anyone may make the folder of the
+// fallback place under /tmp first.
+std::string folder_kept_private(const std::string& folder) {
+    struct stat found {};
+    if (lstat(folder.c_str(), &found) != 0) return errno == ENOENT ? "" : system_error(folder, errno);
+    if (!S_ISDIR(found.st_mode)) return folder + ": not a folder, so no run of this user's answers there";
+    if (found.st_uid != geteuid())
+        return folder + ": belongs to another user (uid " + std::to_string(found.st_uid) +
+               "), so no run of this user's answers there";
+    if ((found.st_mode & 077) != 0) {
+        char mode[8];
+        snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(found.st_mode & 07777));
+        return folder + ": other users may open it (mode " + mode + "), so what answers there is not trusted";
+    }
+    return "";
+}
+
 class unix_control_channel final : public control_channel {
 public:
-    std::string default_address() override {
+    std::string default_address(std::string&) override {
         const char* runtime = getenv("XDG_RUNTIME_DIR");
         if (runtime != nullptr && runtime[0] != '\0') return std::string(runtime) + "/tonquel/control";
         return "/tmp/tonquel-" + std::to_string(geteuid()) + "/control";
@@ -132,8 +158,7 @@ public:
             return nullptr;
         }
         if (private_folder) {
-            const size_t slash = path.rfind('/');
-            error = make_private_folder(slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash));
+            error = make_private_folder(folder_of(path));
             if (!error.empty()) return nullptr;
         }
         error = take_over(path, address);
@@ -159,22 +184,47 @@ public:
         return std::make_unique<unix_listener>(fd, path, made);
     }
 
-    std::unique_ptr<control_connection> connect(const std::string& path, std::string& error) override {
+    control_reach connect(const std::string& path, bool private_folder) override {
+        control_reach reach;
         sockaddr_un address{};
-        if (!socket_address(path, address)) return nullptr;
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (!socket_address(path, address)) return reach;
+        if (private_folder) {
+            reach.error = folder_kept_private(folder_of(path));
+            if (!reach.error.empty()) return reach;
+        }
+        // Non-blocking: a run whose queue is full makes connect() wait for
+        // ever otherwise, through Ctrl-C, which restarts it.
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
-            error = system_error(path, errno);
-            return nullptr;
+            reach.error = system_error(path, errno);
+            return reach;
         }
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             const int connect_error = errno;
             close(fd);
-            if (connect_error != ENOENT && connect_error != ECONNREFUSED) error = system_error(path, connect_error);
-            return nullptr;
+            // A Unix socket takes a client at once or not at all.
+            if (connect_error == EAGAIN || connect_error == EINPROGRESS || connect_error == EINTR)
+                reach.busy = true;
+            else if (connect_error != ENOENT && connect_error != ECONNREFUSED && connect_error != ENOTDIR)
+                reach.error = system_error(path, connect_error);
+            return reach;
         }
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        return std::make_unique<unix_connection>(fd);
+        // Whoever made the socket first answers at a path in a shared place:
+        // only a run of this user's is told anything.
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+            reach.error = system_error(path, errno);
+        } else if (peer.uid != geteuid()) {
+            reach.error = path + ": the program that answers there runs as another user (uid " +
+                          std::to_string(peer.uid) + "), not as this one";
+        }
+        if (!reach.error.empty()) {
+            close(fd);
+            return reach;
+        }
+        reach.connection = std::make_unique<unix_connection>(fd);
+        return reach;
     }
 };
 

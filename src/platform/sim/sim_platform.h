@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -277,6 +278,28 @@ public:
     std::vector<sim_sound_file_record> files;
 };
 
+// Keys by name, in memory: the first one made is 32 zeros but a 1, the next
+// ends in 2, and so on, so that runs come out the same; the name in fail
+// gets its error.
+class sim_key_store final : public key_store {
+public:
+    std::string key(const std::string& name, std::string& error) override {
+        if (name == fail) {
+            error = name + ": no key here";
+            return "";
+        }
+        auto kept = std::find_if(keys.begin(), keys.end(), [&](const auto& pair) { return pair.first == name; });
+        if (kept != keys.end()) return kept->second;
+        std::string made = std::to_string(keys.size() + 1);
+        made.insert(0, 32 - made.size(), '0');
+        keys.emplace_back(name, made);
+        return made;
+    }
+
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::string fail;
+};
+
 // Counts what the run asks of the sleep inhibitor.
 class sim_sleep_inhibitor final : public sleep_inhibitor {
 public:
@@ -323,6 +346,7 @@ public:
     sim_sound_file_writer sound_writer;
     sim_sleep_inhibitor sleep;
     std::unique_ptr<control_channel> control = make_system_control_channel();
+    sim_key_store key_files;
     int64_t total_sleep_ms = 0;
     // How often the run's one wait returned (clock_source::wait).
     int64_t wakeups = 0;
@@ -346,5 +370,6 @@ private:
     };
     std::vector<timed_action> actions_;
     size_t next_action_ = 0;
-    platform services_{clock, audio, keys, chooser, status_line, progress_line, sound_writer, sleep, *control};
+    platform services_{clock, audio, keys, chooser, status_line, progress_line, sound_writer, sleep, *control,
+                       key_files};
 };

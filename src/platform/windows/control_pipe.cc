@@ -1,5 +1,7 @@
 #include "platform/windows/control_pipe.h"
 
+#include "platform/key_store.h"
+#include "platform/windows/own_user.h"
 #include "platform/windows/system_text.h"
 
 #include <windows.h>
@@ -65,13 +67,15 @@ public:
         return static_cast<long>(taken);
     }
 
-    void wait_for_input(int ms) override {
+    bool wait_for_input(int ms) override {
+        // In short steps, so that Ctrl-C, which only sets a flag, acts soon.
         constexpr int step_ms = 10;
         for (int waited = 0; waited < ms; waited += step_ms) {
             DWORD waiting = 0;
-            if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0) return;
+            if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0) return true;
             Sleep(step_ms);
         }
+        return false;
     }
 
 private:
@@ -83,39 +87,33 @@ private:
     bool writing_ = false;
 };
 
-// A security descriptor that lets the current user alone open the pipe.
-class own_user_only {
-public:
-    own_user_only() {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
-        DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        user_.resize(size);
-        const bool known = GetTokenInformation(token, TokenUser, user_.data(), size, &size);
-        CloseHandle(token);
-        if (!known) return;
-        PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
-        acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
-        ACL* acl = reinterpret_cast<ACL*>(acl_.data());
-        ready_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
-                 AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) &&
-                 InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-                 SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
-        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+// Whether the program at the client's end of pipe, the server, runs as
+// this user: empty when it does, else the message. Anyone may make a pipe's
+// first instance, under any name.
+std::string server_user_problem(HANDLE pipe, const std::string& address) {
+    ULONG process_id = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &process_id))
+        return address + ": cannot tell which program answers there: " + system_text(GetLastError());
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+    std::vector<BYTE> theirs;
+    if (process != nullptr) {
+        theirs = token_user_of(process);
+        CloseHandle(process);
     }
-    own_user_only(const own_user_only&) = delete;
-    own_user_only& operator=(const own_user_only&) = delete;
+    std::vector<BYTE> own = token_user_of(GetCurrentProcess());
+    if (own.empty()) return address + ": " + system_text(GetLastError());
+    // A process whose token this user may not read is another user's.
+    if (theirs.empty() || !EqualSid(sid_of(theirs), sid_of(own)))
+        return address + ": the program that answers there (process " + std::to_string(process_id) +
+               ") runs as another user, not as this one";
+    return "";
+}
 
-    SECURITY_ATTRIBUTES* attributes() { return ready_ ? &attributes_ : nullptr; }
-
-private:
-    std::vector<BYTE> user_;
-    std::vector<BYTE> acl_;
-    SECURITY_DESCRIPTOR descriptor_{};
-    SECURITY_ATTRIBUTES attributes_{};
-    bool ready_ = false;
-};
+// The client's end: the server may learn who the client is, never act as it.
+HANDLE open_client_end(const std::string& address) {
+    return CreateFileA(address.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+}
 
 // One instance of the pipe, waiting for its client.
 class waiting_instance {
@@ -190,15 +188,22 @@ public:
         if (security_.attributes() == nullptr) return name_ + ": " + system_text(GetLastError());
         // Wine lets a second first instance be made: a run that answers is
         // found by calling it.
-        HANDLE other = CreateFileA(name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
-        if (other != INVALID_HANDLE_VALUE || GetLastError() == ERROR_PIPE_BUSY)
+        HANDLE other = open_client_end(name_);
+        const DWORD open_error = GetLastError();
+        if (other != INVALID_HANDLE_VALUE) {
+            const std::string stranger = server_user_problem(other, name_);
+            CloseHandle(other);
+            if (!stranger.empty()) return name_ + ": " + taken_by_another_user;
+        }
+        if (other != INVALID_HANDLE_VALUE || open_error == ERROR_PIPE_BUSY)
             return name_ + ": another run answers there";
+        if (open_error == ERROR_ACCESS_DENIED) return name_ + ": " + taken_by_another_user;
+        // The first instance, or none: whoever made the name first keeps it.
         auto first = std::make_unique<waiting_instance>(name_, true, security_.attributes());
         if (first->pipe() == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)
-                return name_ + ": another run answers there";
+            if (error == ERROR_ACCESS_DENIED) return name_ + ": " + taken_by_another_user;
+            if (error == ERROR_PIPE_BUSY) return name_ + ": another run answers there";
             return name_ + ": " + system_text(error);
         }
         waiting_.push_back(std::move(first));
@@ -222,6 +227,8 @@ public:
 
 private:
     static constexpr size_t instances_waiting = 32;
+    static constexpr const char* taken_by_another_user =
+        "a program of another user holds this name; choose another with --control=NAME";
 
     void top_up() {
         std::erase_if(waiting_, [](const std::unique_ptr<waiting_instance>& instance) { return instance->failed(); });
@@ -239,11 +246,15 @@ private:
 
 class pipe_control_channel final : public control_channel {
 public:
-    std::string default_address() override {
+    // tonquel-USER-KEY: the key, kept in the user's own files, is what no
+    // other user can guess, so that no one can take the name before a run.
+    std::string default_address(std::string& error) override {
         char user[256] = "";
         DWORD size = sizeof user;
         if (!GetUserNameA(user, &size)) strcpy(user, "user");
-        return pipe_address(std::string("tonquel-") + user);
+        const std::string key = make_system_key_store()->key("pipe-key", error);
+        if (key.empty()) return "";
+        return pipe_address(std::string("tonquel-") + user + "-" + key);
     }
 
     std::string named_address(const std::string& name) override { return pipe_address(name); }
@@ -255,20 +266,23 @@ public:
         return listener;
     }
 
-    std::unique_ptr<control_connection> connect(const std::string& address, std::string& error) override {
-        for (int tries = 0; tries < 2; ++tries) {
-            HANDLE pipe = CreateFileA(address.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr);
-            if (pipe != INVALID_HANDLE_VALUE) return std::make_unique<pipe_connection>(pipe);
+    control_reach connect(const std::string& address, bool) override {
+        control_reach reach;
+        HANDLE pipe = open_client_end(address);
+        if (pipe == INVALID_HANDLE_VALUE) {
             const DWORD code = GetLastError();
-            if (code == ERROR_FILE_NOT_FOUND) return nullptr;
             // Every instance is taken: the run makes another within a step.
-            if (code == ERROR_PIPE_BUSY && WaitNamedPipeA(address.c_str(), 10000)) continue;
-            error = address + ": " + system_text(code);
-            return nullptr;
+            if (code == ERROR_PIPE_BUSY) reach.busy = true;
+            else if (code != ERROR_FILE_NOT_FOUND) reach.error = address + ": " + system_text(code);
+            return reach;
         }
-        error = address + ": " + system_text(ERROR_PIPE_BUSY);
-        return nullptr;
+        reach.error = server_user_problem(pipe, address);
+        if (!reach.error.empty()) {
+            CloseHandle(pipe);
+            return reach;
+        }
+        reach.connection = std::make_unique<pipe_connection>(pipe);
+        return reach;
     }
 };
 

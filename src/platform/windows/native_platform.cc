@@ -23,8 +23,9 @@ struct windows_platform final : native_platform {
     std::unique_ptr<sound_file_writer> sound_writer = make_wav_writer();
     std::unique_ptr<sleep_inhibitor> sleep = make_win32_sleep_inhibitor();
     std::unique_ptr<control_channel> control = make_system_control_channel();
+    std::unique_ptr<key_store> key_files = make_system_key_store();
     platform services_{clock, *audio, *keys, *chooser, *status_line, *progress_line, *sound_writer,
-                       *sleep, *control};
+                       *sleep, *control, *key_files};
 
     platform& services() override { return services_; }
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+// Random keys, each kept in a file that only the user may read, in the
+// program's folder among the user's own settings: made on first use, the
+// same from then on. A name that holds one cannot be guessed by another
+// user, so that no one else can take it first (the Windows pipe's default
+// name) or reach what it guards.
+struct key_store {
+    virtual ~key_store() = default;
+    // The key kept as name: 32 hexadecimal digits, 128 random bits. Empty,
+    // and the message (without the program's name), when it cannot be had:
+    // a file or folder that others may change or read is not used.
+    virtual std::string key(const std::string& name, std::string& error) = 0;
+};
+
+// This system's: on Linux in $XDG_CONFIG_HOME/tonquel (else
+// ~/.config/tonquel), made with mode 0700, each file 0600; on Windows in
+// %LOCALAPPDATA%\tonquel, each file open to the user alone.
+std::unique_ptr<key_store> make_system_key_store();
+
+// Whether text is a key as key() gives it.
+inline bool is_key_text(const std::string& text) {
+    if (text.size() != 32) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+// For a platform put together without one: no key can be had.
+inline key_store& none_key_store() {
+    struct no_key_store final : key_store {
+        std::string key(const std::string& name, std::string& error) override {
+            error = name + ": no place for keys on this system";
+            return "";
+        }
+    };
+    static no_key_store none;
+    return none;
+}
