@@ -36,8 +36,8 @@ alsa_pcm_shape shape_for_queue(int queue_ms) {
     if (queue_ms >= long_queue_ms) return output_shape;
     const unsigned queue_us = static_cast<unsigned>(std::max(queue_ms, 20)) * 1000;
     const bool deep = queue_ms >= 500;
-    return {output_channels, output_rate, deep ? queue_us + queue_us / 4 : 2 * queue_us, deep ? queue_us / 4 : queue_us / 2,
-            deep ? output_rate * queue_us / 4000000 : output_rate / 50};
+    return {output_channels, output_rate, deep ? queue_us + queue_us / 4 : 2 * queue_us,
+            deep ? queue_us / 4 : queue_us / 2, deep ? output_rate * queue_us / 4000000 : output_rate / 50};
 }
 // The caller keeps two blocks queued; a few spare slots cost nothing.
 constexpr std::size_t queue_slots = 8;
@@ -186,9 +186,10 @@ private:
         }
         if (handed_back) tell_caller();
         if (index == written) return -1;
-        // The caller reckons from here on, and wakes the thread with its next
-        // block; before the stream plays, the thread tells it.
-        if (reckons && playing) return -1;
+        // The caller reckons from here on, all but the newest block, whose
+        // end only the device can tell: the thread wakes for it then, unless
+        // a later block comes first, as it does while the stream goes on.
+        if (reckons && playing) return static_cast<int>((position - played) * 1000 / output_rate) + 2;
         const uint64_t frames_left = slots[index % queue_slots].end.load(std::memory_order_relaxed) - played;
         return static_cast<int>(frames_left * 1000 / output_rate) + 2;
     }
@@ -333,7 +334,7 @@ public:
         for (const queued_block& slot : worker.slots) {
             if (slot.done.load(std::memory_order_acquire)) continue;
             const uint64_t end = slot.end.load(std::memory_order_acquire);
-            if (end > played && (next_end == 0 || end < next_end)) next_end = end;
+            if (end > played && end < seen.position && (next_end == 0 || end < next_end)) next_end = end;
         }
         if (next_end == 0) return told;
         const uint64_t frames = next_end > seen.played ? next_end - seen.played : 0;
@@ -349,16 +350,18 @@ private:
     output_worker& w() { return *worker_; }
 
     // Frames played by now as the caller reckons them: from what the thread
-    // last saw, on at the stream's rate, but never beyond what was in the
-    // ring then. 0 when the caller does not reckon.
+    // last saw, on at the stream's rate, but never to the end of what was in
+    // the ring then: a server's delay moves in steps (PipeWire's by its
+    // quantum), and the end of the last block is the thread's to tell, lest
+    // a closing reset cut it. 0 when the caller does not reckon.
     uint64_t reckoned_played() {
         output_worker& worker = w();
         if (!worker.reckons) return 0;
         const output_worker::sighting seen = worker.last_seen();
-        if (!seen.playing) return 0;
+        if (!seen.playing || seen.position == 0) return 0;
         const int64_t since_ns = std::max<int64_t>(now_ns() - seen.at_ns, 0);
         const uint64_t more = static_cast<uint64_t>(since_ns) * output_rate / 1'000'000'000;
-        return std::min(seen.played + more, seen.position);
+        return std::min(seen.played + more, seen.position - 1);
     }
 
     // Blocks queued and nothing moved for the whole limit: the device is
