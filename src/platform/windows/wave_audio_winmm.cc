@@ -149,6 +149,11 @@ public:
     wave_error failure() override {
         if (failed_ != 0) return failed_;
         const ULONGLONG now = GetTickCount64();
+        // A caller that looked last long ago was held itself (the process
+        // stopped, the machine asleep): the device gets its start window
+        // again. Every caller looks several times a second while it plays.
+        if (last_look_ms_ != 0 && now - last_look_ms_ > 2000) started_ms_ = progress_ms_ = now;
+        last_look_ms_ = now;
         for (slot& s : slots_) {
             if (s.queued && (flags_of(s.header) & WHDR_DONE) != 0) {
                 s.queued = false;
@@ -190,6 +195,7 @@ private:
     std::array<slot, 16> slots_{};
     ULONGLONG started_ms_ = 0;
     ULONGLONG progress_ms_ = 0;
+    ULONGLONG last_look_ms_ = 0;
     wave_error failed_ = 0;
     // Signalled by the driver as each header is done (and at open and
     // close); only for a short queue, which sleeps on it.

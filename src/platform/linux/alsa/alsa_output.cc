@@ -370,8 +370,16 @@ private:
     // seem played, so a sink that has not started shows only here.
     void check_stall() {
         output_worker& worker = w();
-        if (worker.failure.load() != 0 || worker.tail.load(std::memory_order_acquire) == worker.head.load()) return;
         const int64_t now = now_ns();
+        // A caller that looked last long ago was held itself (the process
+        // stopped, the machine asleep): the silence was its own, and the
+        // device gets its start window again.
+        if (last_look_ns_ != 0 && now - last_look_ns_ > held_ns) {
+            worker.started_ns.store(now);
+            worker.progress_ns.store(now);
+        }
+        last_look_ns_ = now;
+        if (worker.failure.load() != 0 || worker.tail.load(std::memory_order_acquire) == worker.head.load()) return;
         const int64_t stalled = now - worker.progress_ns.load() - std::chrono::nanoseconds(stall_limit).count();
         const int64_t starting =
             now - worker.started_ns.load() - std::chrono::nanoseconds(device_start_deadline).count();
@@ -391,8 +399,12 @@ private:
                w().progress_ns.load() + std::chrono::nanoseconds(stall_limit).count();
     }
 
+    // Every caller looks several times a second while it plays.
+    static constexpr int64_t held_ns = 2'000'000'000;
+
     std::shared_ptr<output_worker> worker_;
     const int timer_fd_;
+    int64_t last_look_ns_ = 0;
 };
 
 }  // namespace
