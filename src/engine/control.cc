@@ -1,5 +1,6 @@
 #include "engine/control.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -397,6 +398,29 @@ int poll_keys_and_control(run_phase phase, int64_t part_elapsed) {
     }
     drop_clients();
     return pressed != key_none ? pressed : step.key;
+}
+
+int control_wait_handles(std::vector<wait_handle>& handles) {
+    if (!listener) return -1;
+    // A channel that cannot be waited on (the named pipe) is looked at as
+    // often as a short queue's blocks come back anyway.
+    constexpr int look_ms = 25;
+    int limit = -1;
+    auto add = [&](const wait_handle& handle) {
+        if (handle.empty()) limit = limit < 0 ? look_ms : std::min(limit, look_ms);
+        else handles.push_back(handle);
+    };
+    add(listener->ready_handle());
+    for (const control_client& client : clients) {
+        const bool room = client.output.size() < piece_bytes;
+        const bool line_waits = client.input.find('\n', client.answered) != std::string::npos;
+        if (room && (client.held || client.reply || line_waits)) limit = 0;
+        // One that does not read its replies is not read either (its turn
+        // waits for room): the wait then wakes only when it takes some.
+        if (room && !client.hung_up) add(client.connection->ready_handle(false));
+        if (!client.output.empty()) add(client.connection->ready_handle(true));
+    }
+    return limit;
 }
 
 void tell_control_start_wait(int start_at, int64_t seconds_left) {

@@ -3,6 +3,9 @@
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/wait_handle.h"
 
 // Control from outside (--control): while the run plays it answers its
 // clients on the control channel (engine/control_protocol.h): what plays,
@@ -29,6 +32,13 @@ void start_control();
 // part_elapsed seconds into the part that plays, for a bounded real time:
 // what is left waits for the next step, the clients taking turns.
 int poll_keys_and_control(run_phase phase, int64_t part_elapsed);
+
+// For the one wait of a player: adds what wakes it for the control channel
+// (the listener; each client, to read, and to write while output waits for
+// it). Returns how long the wait may sleep at most: 0 while work is left over
+// from a step that ran out of time, a short look where the channel cannot be
+// waited on, -1 when it sets no limit.
+int control_wait_handles(std::vector<wait_handle>& handles);
 
 // While the run waits to start (--at): the time of day it starts at, in
 // seconds from midnight, and the seconds until then, which status tells.

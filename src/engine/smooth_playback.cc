@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/control.h"
 #include "engine/device_wait.h"
@@ -24,16 +25,29 @@
 
 namespace {
 
-// Blocks of 10 ms, six of them queued: a key polled every 50 ms, as in
-// every run, changes the sound within 110 ms, 85 on average. PipeWire's
-// PulseAudio server ran dry now and then with 50 ms or less.
-constexpr uint32_t block_frames = sample_rate / 100;
-constexpr int block_count = 6;
-constexpr int queue_ms = 60;
-constexpr int feed_step_ms = 10;
-constexpr int steps_per_key_poll = 5;
+// How much sound is kept queued. When something can change the sound at any
+// moment (keys on a terminal, the control channel), 90 ms in three blocks
+// of 30, so that a change is heard within 100 ms, its ramp included, and the
+// queue never falls below 60 ms (PipeWire's PulseAudio server ran dry now
+// and then with 50 ms or less). When nothing can (the night alone), a second
+// in four blocks, and the player wakes four times a second.
+struct queue_depth {
+    uint32_t block_frames;
+    int blocks;
+    int queue_ms;
+};
+constexpr int most_blocks = 4;
+constexpr queue_depth interactive_depth{sample_rate * 3 / 100, 3, 90};
+constexpr queue_depth unattended_depth{sample_rate / 4, 4, 1000};
+// The longest the player sleeps when nothing wakes it: a device that stops
+// handing blocks back is noticed by looking.
+constexpr int longest_sleep_ms = 250;
 // The fall at Ctrl-C or q gets this long to be heard, beyond its own length.
 constexpr int64_t fall_patience_ms = 250;
+
+queue_depth depth_of_run() {
+    return settings.control || current_platform->keys.has_terminal() ? interactive_depth : unattended_depth;
+}
 
 stream_settings settings_of_run() {
     stream_settings stream;
@@ -44,29 +58,37 @@ stream_settings settings_of_run() {
 }
 
 struct queued_block {
-    std::array<int16_t, 2 * block_frames> samples{};
+    std::vector<int16_t> samples;
     uint32_t frames = 0;
     pcm_block pcm() { return {samples.data(), frames}; }
 };
 
 class smooth_player {
 public:
-    explicit smooth_player(frame_stream& stream) : stream_(stream) {}
+    explicit smooth_player(frame_stream& stream) : stream_(stream), depth_(depth_of_run()) {
+        for (queued_block& block : blocks_) block.samples.resize(2 * size_t{depth_.block_frames});
+    }
 
+    // One wait on everything that can need the player; each wake-up then
+    // looks at all of it.
     void play() {
+        last_step_ms_ = current_platform->clock.monotonic_ms();
         while (!(stream_.over() && queued_ == 0)) {
-            follow_stop_time();
-            feed();
-            flush_records();
-            current_platform->clock.sleep_ms(feed_step_ms);
+            // What woke the player acts before the blocks it hands back are
+            // filled again, so that they carry the change.
             check_interrupt();
+            follow_stop_time();
             // --until: the sound falls to silence, and the run ends as at
             // the end of its schedule.
             if (stop_time_has_come()) stop_for_stop_time();
-            if (++steps_ % steps_per_key_poll == 0) act_on_key(run_phase::playing);
+            act_on_key(run_phase::playing);
+            feed();
+            flush_records();
             ride_out_failures();
             if (mor_file != nullptr) keep_input();
             show_status();
+            if (stream_.over() && queued_ == 0) break;
+            wait_for_work(longest_sleep_ms);
         }
         if (mor_file != nullptr) stream_capture_finish(false);
     }
@@ -88,31 +110,58 @@ public:
         if (!wave_out || stream_.over()) return;
         stream_.stop();
         clock_source& clock = current_platform->clock;
-        const int64_t until = clock.monotonic_ms() + settings.fade_ms + queue_ms + fall_patience_ms;
+        const int64_t until = clock.monotonic_ms() + settings.fade_ms + depth_.queue_ms + fall_patience_ms;
         while (!(stream_.over() && queued_ == 0) && clock.monotonic_ms() < until && wave_out->failure() == 0) {
             feed();
-            clock.sleep_ms(feed_step_ms / 2);
+            if (stream_.over() && queued_ == 0) break;
+            const wait_handle device = wave_out->ready_handle();
+            clock.wait({&device, 1}, static_cast<int>(std::min<int64_t>(until - clock.monotonic_ms(), longest_sleep_ms)));
         }
         if (mor_file != nullptr) stream_capture_finish(true);
     }
 
 private:
+    // Sleeps until the device hands a block back, a key or a client comes,
+    // a signal arrives, or at most ms.
+    void wait_for_work(int ms) {
+        handles_.clear();
+        if (wave_out) handles_.push_back(wave_out->ready_handle());
+        handles_.push_back(current_platform->keys.ready_handle());
+        const int control_limit = control_wait_handles(handles_);
+        if (control_limit >= 0) ms = std::min(ms, control_limit);
+        // A device that cannot tell when a block is done is looked at as
+        // each block falls due.
+        if (wave_out && handles_.front().empty()) ms = std::min(ms, block_ms());
+        std::erase_if(handles_, [](const wait_handle& handle) { return handle.empty(); });
+        current_platform->clock.wait(handles_, ms);
+    }
+
+    int block_ms() const { return static_cast<int>(int64_t{depth_.block_frames} * 1000 / sample_rate); }
+
+    // Milliseconds since the last step, for the status line's pace.
+    int step_ms() {
+        const int64_t now = current_platform->clock.monotonic_ms();
+        const int64_t elapsed = std::clamp<int64_t>(now - last_step_ms_, 0, 60000);
+        last_step_ms_ = now;
+        return static_cast<int>(elapsed);
+    }
+
     // Hands back the blocks the device has played and fills them again.
     void feed() {
         bool collected = false;
         while (queued_ > 0 && wave_out && wave_out->is_done(blocks_[oldest_].pcm())) {
             if (wave_out->failure() != 0) return;
             --queued_;
-            oldest_ = (oldest_ + 1) % block_count;
+            oldest_ = (oldest_ + 1) % depth_.blocks;
             collected = true;
             // The device plays again after a wait: it is back.
             device_wait::heard();
         }
         if (collected && queued_ == 0 && !stream_.over() && !told_ran_out_) tell_ran_out();
-        while (queued_ < block_count && !stream_.over()) {
-            queued_block& block = blocks_[(oldest_ + queued_) % block_count];
+        while (queued_ < depth_.blocks && !stream_.over()) {
+            queued_block& block = blocks_[(oldest_ + queued_) % depth_.blocks];
             const uint64_t first = stream_.position();
-            block.frames = stream_.render(block.samples.data(), block_frames);
+            block.frames = stream_.render(block.samples.data(), depth_.block_frames);
             if (block.frames == 0) break;
             if (!wave_out && !open_devices_for(first)) return;
             follow_tones();
@@ -159,7 +208,7 @@ private:
         if (!opened_once_ && !settings.allow_sleep) current_platform->sleep.hold();
         flush_records();
         device_failure failure;
-        const bool opened = open_output_device(failure, device_answer_limit_ms, queue_ms) &&
+        const bool opened = open_output_device(failure, device_answer_limit_ms, depth_.queue_ms) &&
                             (mor_file == nullptr || open_input(failure, device_answer_limit_ms));
         if (!opened) {
             failed_ = failure;
@@ -222,11 +271,11 @@ private:
 
     uint64_t queued_frames() {
         uint64_t frames = 0;
-        for (int i = 0; i < queued_; ++i) frames += blocks_[(oldest_ + i) % block_count].frames;
+        for (int i = 0; i < queued_; ++i) frames += blocks_[(oldest_ + i) % depth_.blocks].frames;
         return frames;
     }
 
-    // Keys every 50 ms: a pause holds the tone while silence plays, and
+    // Keys as they come: a pause holds the tone while silence plays, and
     // the next key only resumes.
     void act_on_key(run_phase phase) {
         const stream_tone& tone = stream_.tone();
@@ -291,7 +340,7 @@ private:
                                 settings.wait_for_device);
             if (!device_wait::try_due()) continue;
             device_failure again;
-            if (open_output_device(again, device_wait::try_answer_limit_ms(), queue_ms)) {
+            if (open_output_device(again, device_wait::try_answer_limit_ms(), depth_.queue_ms)) {
                 device_wait::reopened();
                 stream_.rise();
                 return;
@@ -306,21 +355,23 @@ private:
     void end_stream_without_device() {
         stop_for_stop_time();
         for (int block = 0; block < 10000 && !stream_.over(); ++block)
-            if (stream_.render(blocks_[0].samples.data(), block_frames) == 0) break;
+            if (stream_.render(blocks_[0].samples.data(), depth_.block_frames) == 0) break;
     }
 
     void show_status() {
         const stream_tone& tone = stream_.tone();
-        status_line_step(feed_step_ms, tone.frames_done / sample_rate - tone.seconds_before, paused_);
+        status_line_step(step_ms(), tone.frames_done / sample_rate - tone.seconds_before, paused_);
     }
 
     static constexpr int poll_step_ms = 50;
 
     frame_stream& stream_;
-    std::array<queued_block, block_count> blocks_{};
+    const queue_depth depth_;
+    std::array<queued_block, most_blocks> blocks_{};
+    std::vector<wait_handle> handles_;
     int oldest_ = 0;
     int queued_ = 0;
-    int64_t steps_ = 0;
+    int64_t last_step_ms_ = 0;
     bool paused_ = false;
     bool opened_once_ = false;
     bool told_ran_out_ = false;

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <ctime>
+#include <span>
 
 #include "platform/os.h"
+#include "platform/wait_handle.h"
 
 // The calendar clock in whole seconds, a monotonic clock in milliseconds and
 // the millisecond sleep. Tones and pauses are timed on the whole-second
@@ -19,6 +21,14 @@ struct clock_source {
     // Sleeps about ms milliseconds. May return early when a signal arrives,
     // so that the caller can act on it at once.
     virtual void sleep_ms(int ms) = 0;
+    // Sleeps up to ms milliseconds, or until one of handles is ready or an
+    // interrupt signal arrives, whichever is first: the one wait of a player
+    // that is woken only by what needs it. Spurious early returns are
+    // allowed; the caller looks at everything after each.
+    virtual void wait(std::span<const wait_handle> handles, int ms) {
+        (void)handles;
+        sleep_ms(ms);
+    }
     // The local broken-down time of a calendar second, in the zone the
     // system is set to when asked, so that a change of zone or of summer
     // time shows at once. The simulated clock keeps a zone of its own.

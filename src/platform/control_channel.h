@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/wait_handle.h"
+
 // The local channel on which a running schedule answers the programs that
 // control it (--control), and through which --send reaches it: a Unix socket
 // on Linux, a named pipe on Windows. The run polls it in its poll step, so
@@ -22,6 +24,13 @@ struct control_connection {
     // end to go), less when a signal arrives; for the --send side only, never
     // for the run. False when the time passed with nothing.
     virtual bool wait_for_input(int ms) = 0;
+    // Ready when something has arrived (or the other end went), or, with
+    // to_write, when the channel takes data again; empty where the channel
+    // cannot be waited on, and the run then looks again soon on its own.
+    virtual wait_handle ready_handle(bool to_write) {
+        (void)to_write;
+        return {};
+    }
 };
 
 // A client that connected, and whether it runs as the user who started the
@@ -46,6 +55,8 @@ struct control_listener {
     virtual ~control_listener() = default;
     // The next client that connected, or none.
     virtual control_client_connection accept() = 0;
+    // Ready when a client may be waiting to be accepted; empty as above.
+    virtual wait_handle ready_handle() { return {}; }
 };
 
 struct control_channel {

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "platform/wait_handle.h"
+
 // Key codes: 0 is no key; otherwise a character code sign-extended from a
 // signed char. Arrow up and keypad 8 arrive as 'b', arrow down and keypad 2
 // as 's'.
@@ -18,4 +20,12 @@ struct key_source {
     virtual int poll_key() = 0;
     // Gives the console back exactly as it was found. Safe to call repeatedly.
     virtual void restore() {}
+    // Ready when a key may be waiting, for the one wait; empty when no key
+    // can come now (standard input is no terminal, or the run is in the
+    // background).
+    virtual wait_handle ready_handle() { return {}; }
+    // Whether keys can come at all: standard input is a terminal (a console).
+    // A run without may keep more sound queued, as nothing it hears can
+    // change it.
+    virtual bool has_terminal() { return false; }
 };

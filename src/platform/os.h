@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/wait_handle.h"
+
 // The few operating-system calls that the core makes itself. Each system
 // has its own implementation, so that the core compiles unchanged on both.
 
@@ -52,5 +54,8 @@ uint64_t physical_memory_bytes();
 // file that reaches the size limit: the write fails instead, and the run
 // reports it. Ctrl-Break keeps its default action.
 void install_interrupt_handlers(void (*handler)(int));
+// Ready once an interrupt signal arrived (a counter): the one wait wakes on
+// it, so that a signal never waits for the wait's deadline.
+wait_handle interrupt_wait_handle();
 // Puts back what install_interrupt_handlers replaced.
 void remove_interrupt_handlers();

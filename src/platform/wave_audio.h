@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wait_handle.h"
+
 // The wave-audio service: 16-bit interleaved stereo PCM, left sample first.
 // Devices are polled, never asked to call back.
 //
@@ -78,6 +80,10 @@ struct wave_output {
     // A failure the device met on its own, between calls (it stopped
     // answering, say); 0 while it works. Later writes return it too.
     virtual wave_error failure() = 0;
+    // Ready (a counter) once a block is done or the device failed, so that
+    // the caller can sleep until then; empty where the device cannot tell,
+    // and the caller then looks again within its own deadline.
+    virtual wait_handle ready_handle() { return {}; }
 };
 
 // An open input device: 1000 frames/s, 2 channels, S16.

@@ -11,6 +11,13 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#else
+#include <process.h>
+#define getpid _getpid
+#endif
+
 #include "platform/sim/sim_platform.h"
 #include "support/run_harness.h"
 
@@ -99,8 +106,11 @@ TEST(smooth_run, the_export_holds_exactly_what_playback_gave_the_device) {
         {"--fade-in=2", "--fade-out=3", "-l=r", "440,2", "660,3"},
         {"--fade=0", "-e", "10,1", "30000,1", "440,1"},
     };
+    // Both depths of the queue: keys on a terminal, and the night alone.
+    for (const bool terminal : {true, false})
     for (const std::vector<std::string>& args : runs) {
         sim_platform played;
+        played.keys.terminal = terminal;
         ASSERT_EQ(run(played, args).status, 0) << args[0];
         std::vector<std::string> exporting = args;
         exporting.insert(exporting.begin(), {"--output", "x.wav"});
@@ -152,6 +162,43 @@ TEST(smooth_run, keys_change_the_sound_within_the_poll_step_and_the_queue) {
         // paused one keeps all its frames, within as much.
         EXPECT_GE(played.size() / 2 + 110 * second / 1000, key_frame + c.frames_after_key) << c.name;
         EXPECT_LE(played.size() / 2, key_frame + c.frames_after_key + 110 * second / 1000) << c.name;
+    }
+}
+
+// The player sleeps until something needs it: over a minute, a wake-up per
+// block that comes back, and a key or a client when one comes; the queue as
+// deep as the run allows; the fall at Ctrl-C within a second and a half at
+// the deepest.
+TEST(smooth_run, the_player_wakes_only_for_what_needs_it_with_the_queue_the_run_allows) {
+    struct case_ {
+        const char* name;
+        bool terminal;
+        bool control;
+        int64_t most_wakeups;  // in the minute
+        uint64_t queued_ms;
+    } cases[] = {
+        {"unattended", false, false, 4 * 60 + 8, 1000},
+        {"keys", true, false, 2000 + 8, 90},
+        {"control", false, true, 2000 + 8, 90},
+    };
+    for (const case_& c : cases) {
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.keys.terminal = c.terminal;
+        std::vector<std::string> args{"--smooth", "440,60"};
+        if (c.control) args.insert(args.begin(), "--control=tonquel-test-wakeups-" + std::to_string(getpid()));
+        ASSERT_EQ(run(sim, args).status, 0) << c.name;
+        EXPECT_LE(sim.wakeups, c.most_wakeups) << c.name;
+        EXPECT_GE(sim.wakeups, c.most_wakeups * 9 / 10) << c.name;
+        EXPECT_EQ(sim.audio.outputs[0].most_queued_frames, c.queued_ms * second / 1000) << c.name;
+        EXPECT_EQ(sim.audio.outputs[0].underrun_frames, 0u) << c.name;
+
+        sim_platform stopped;
+        stopped.audio.record_samples = false;
+        stopped.keys.terminal = c.terminal;
+        stopped.raise_signal_at(t0 + 10000, 2);
+        ASSERT_EQ(run(stopped, {"--smooth", "440,60"}).status, 0) << c.name;
+        EXPECT_LE(stopped.now_ms(), t0 + 10000 + 1500) << c.name;
     }
 }
 

@@ -51,6 +51,10 @@ public:
         return -1;
     }
 
+    wait_handle ready_handle(bool to_write) override {
+        return {fd_, to_write ? wait_handle::ready::to_write : wait_handle::ready::to_read};
+    }
+
     bool wait_for_input(int ms) override {
         // Never restarted: a signal ends the wait at once.
         pollfd ready{fd_, POLLIN, 0};
@@ -74,6 +78,8 @@ public:
         if (lstat(path_.c_str(), &now) == 0 && now.st_dev == bound_.st_dev && now.st_ino == bound_.st_ino)
             unlink(path_.c_str());
     }
+
+    wait_handle ready_handle() override { return {fd_, wait_handle::ready::to_read}; }
 
     control_client_connection accept() override {
         const int fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);

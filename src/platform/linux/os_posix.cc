@@ -1,6 +1,7 @@
 #include "platform/os.h"
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,20 @@ struct sigaction saved_actions[std::size(interrupt_signals)];
 constexpr int write_signals[] = {SIGPIPE, SIGXFSZ};
 struct sigaction saved_write_actions[std::size(write_signals)];
 bool installed = false;
+void (*interrupt_handler)(int) = nullptr;
+// Written by the handler, so that a wait on it wakes at once: a signal that
+// lands just before the wait begins is not lost until its deadline.
+int interrupt_event_fd = -1;
+
+extern "C" void forward_interrupt(int signal_number) {
+    const int saved_errno = errno;
+    if (interrupt_handler != nullptr) interrupt_handler(signal_number);
+    if (interrupt_event_fd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = write(interrupt_event_fd, &one, sizeof one);
+    }
+    errno = saved_errno;
+}
 
 }  // namespace
 
@@ -154,8 +169,10 @@ uint64_t physical_memory_bytes() {
 
 void install_interrupt_handlers(void (*handler)(int)) {
     if (installed) return;
+    if (interrupt_event_fd < 0) interrupt_event_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    interrupt_handler = handler;
     struct sigaction action {};
-    action.sa_handler = handler;
+    action.sa_handler = forward_interrupt;
     sigemptyset(&action.sa_mask);
     // A write to a pipe or a FIFO that the signal interrupts goes on instead
     // of failing. Sleeps and poll() are never restarted, so the play loop's
@@ -180,4 +197,8 @@ void remove_interrupt_handlers() {
     for (size_t i = 0; i < std::size(write_signals); ++i)
         sigaction(write_signals[i], &saved_write_actions[i], nullptr);
     installed = false;
+}
+
+wait_handle interrupt_wait_handle() {
+    return {interrupt_event_fd, wait_handle::ready::counter};
 }

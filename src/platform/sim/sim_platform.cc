@@ -55,6 +55,10 @@ struct sim_output_device final : wave_output {
             progress_ms = now;
         }
         queue.push_back({block.samples, block.frames, 0});
+        uint64_t frames = 0;
+        for (const queued& q : queue) frames += q.frames - q.played;
+        sim_output_opening& record = audio.outputs[opening];
+        record.most_queued_frames = std::max(record.most_queued_frames, frames);
         return 0;
     }
 
@@ -79,6 +83,17 @@ struct sim_output_device final : wave_output {
             }
         }
         return stopped_answering;
+    }
+
+    wait_handle ready_handle() override { return {reinterpret_cast<intptr_t>(this), wait_handle::ready::counter}; }
+
+    // When the oldest queued block will have played out; -1 for none.
+    int64_t next_done_ms() const {
+        if (queue.empty() || stopped_answering != 0 || audio.is_frozen()) return -1;
+        const uint64_t end = frames_due + (queue.front().frames - queue.front().played);
+        // The first millisecond by which play_until has played frame end.
+        const uint64_t ms = (end * 1000 + output_rate - 1) / output_rate;
+        return opened_ms + static_cast<int64_t>(ms);
     }
 
     // Plays the frames that fall due by virtual time now_ms.
@@ -235,6 +250,21 @@ void sim_clock::sleep_ms(int ms) {
     owner_.total_sleep_ms += ms;
     owner_.advance(ms);
     owner_.awake_since_ = std::chrono::steady_clock::now();
+}
+
+void sim_clock::wait(std::span<const wait_handle> handles, int ms) {
+    (void)handles;
+    ++owner_.wakeups;
+    const int64_t now = owner_.now_ms();
+    int64_t until = now + std::max(ms, 0);
+    auto sooner = [&](int64_t at) {
+        if (at >= now) until = std::min(until, at);
+    };
+    sooner(owner_.next_event_ms());
+    sooner(owner_.keys.next_key_ms());
+    // A real wait takes at least a moment; one that would return at once
+    // again and again is the caller's fault, and still ends.
+    sleep_ms(static_cast<int>(ms > 0 ? std::max<int64_t>(until - now, 1) : 0));
 }
 
 namespace {
@@ -454,6 +484,18 @@ std::unique_ptr<sound_file> sim_sound_file_writer::create(const std::string& pat
 }
 
 sim_platform::sim_platform() = default;
+
+int64_t sim_platform::next_event_ms() const {
+    int64_t next = -1;
+    auto sooner = [&](int64_t at) {
+        if (at > now_ms_ && (next < 0 || at < next)) next = at;
+    };
+    for (const auto& s : signals_)
+        if (s.code != 0) sooner(s.at_ms);
+    if (next_action_ < actions_.size()) sooner(actions_[next_action_].at_ms);
+    for (const sim_output_device* device : audio.playing_) sooner(device->next_done_ms());
+    return next;
+}
 
 void sim_platform::advance(int64_t ms) {
     now_ms_ += ms;

@@ -28,6 +28,7 @@ struct sim_output_opening {
     int64_t closed_ms = -1;
     uint64_t frames_played = 0;
     uint64_t underrun_frames = 0;   // time the device had nothing to play
+    uint64_t most_queued_frames = 0;  // the deepest the queue was after a write
     std::vector<int16_t> samples;   // what was played, when recording
 };
 
@@ -67,6 +68,10 @@ public:
     int64_t now_seconds() override;
     int64_t monotonic_ms() override;
     void sleep_ms(int ms) override;
+    // Sleeps until the first thing that would wake a real wait: a block of
+    // an open output played out, a scripted key, signal or action, or the
+    // deadline; the handles only say that the caller waits on them.
+    void wait(std::span<const wait_handle> handles, int ms) override;
     // In the simulated zone, never the host's, so that runs come out the
     // same on every system.
     std::tm local_time(int64_t seconds) override;
@@ -172,10 +177,15 @@ public:
     explicit sim_key_source(sim_platform& owner) : owner_(owner) {}
     int poll_key() override;
     void restore() override { ++restores; }
+    wait_handle ready_handle() override { return terminal ? wait_handle{1} : wait_handle{}; }
+    bool has_terminal() override { return terminal; }
 
     std::vector<sim_key> script;  // in time order
     int64_t read_fails_at_ms = -1;
     bool console_missing = false;  // no input handle to be had
+    bool terminal = true;          // standard input is a terminal
+    // When the next scripted key comes, if any.
+    int64_t next_key_ms() const { return next_ < script.size() ? script[next_].at_ms : -1; }
     int restores = 0;
 
 private:
@@ -316,6 +326,9 @@ public:
     // The action runs once virtual time reaches at_ms, in the sleep that
     // gets there; actions are given in time order.
     void at(int64_t at_ms, std::function<void()> action) { actions_.push_back({at_ms, std::move(action)}); }
+    // The first moment after now at which a signal, an action or an output
+    // block falls due; -1 when nothing does.
+    int64_t next_event_ms() const;
 
     // The process is held up once, as a busy machine holds it: the sleep
     // that reaches at_ms takes ms more.
@@ -335,6 +348,8 @@ public:
     std::unique_ptr<control_channel> control = make_system_control_channel();
     sim_key_store key_files;
     int64_t total_sleep_ms = 0;
+    // How often the run's one wait returned (clock_source::wait).
+    int64_t wakeups = 0;
     // The longest real time, in microseconds, that the run spent between two
     // sleeps of the virtual clock (the scripted actions, which run inside a
     // sleep, left out): what its longest step costs the machine, which the

@@ -27,8 +27,28 @@ public:
         return *code;
     }
 
+    // A console's input handle is signalled while records wait; a file or a
+    // pipe standing in for it would always be, so only a console counts.
+    wait_handle ready_handle() override {
+        if (!has_terminal()) return {};
+        return {reinterpret_cast<intptr_t>(console_input_), wait_handle::ready::to_read};
+    }
+
+    bool has_terminal() override {
+        if (!checked_) {
+            checked_ = true;
+            const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+            DWORD mode = 0;
+            is_console_ = input != INVALID_HANDLE_VALUE && input != nullptr && GetConsoleMode(input, &mode) != 0;
+            if (is_console_) console_input_ = input;
+        }
+        return is_console_;
+    }
+
 private:
     HANDLE console_input_ = INVALID_HANDLE_VALUE;
+    bool checked_ = false;
+    bool is_console_ = false;
 };
 
 }  // namespace

@@ -18,9 +18,14 @@ bool installed = false;
 // The C library runs the handler on a thread of its own for each Ctrl-C and
 // puts the default action back first; putting ours back at once keeps a
 // second Ctrl-C on the same path.
+// Set by the handler, so that the one wait wakes at once (auto-reset: the
+// wait that woke clears it).
+HANDLE interrupt_event = nullptr;
+
 extern "C" void forward_interrupt(int signal_number) {
     signal(SIGINT, forward_interrupt);
     if (interrupt_handler != nullptr) interrupt_handler(signal_number);
+    if (interrupt_event != nullptr) SetEvent(interrupt_event);
 }
 
 }  // namespace
@@ -86,6 +91,7 @@ uint64_t physical_memory_bytes() {
 // is a failed write, not a signal. Ctrl-Break (SIGBREAK) keeps its default.
 void install_interrupt_handlers(void (*handler)(int)) {
     if (installed) return;
+    if (interrupt_event == nullptr) interrupt_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     interrupt_handler = handler;
     saved_interrupt = signal(SIGINT, forward_interrupt);
     installed = true;
@@ -96,4 +102,8 @@ void remove_interrupt_handlers() {
     signal(SIGINT, saved_interrupt);
     interrupt_handler = nullptr;
     installed = false;
+}
+
+wait_handle interrupt_wait_handle() {
+    return {reinterpret_cast<intptr_t>(interrupt_event), wait_handle::ready::counter};
 }

@@ -99,13 +99,14 @@ bool choose(const char* device_name, const std::vector<std::string>& names, chos
 
 class winmm_output final : public wave_output {
 public:
-    explicit winmm_output(HWAVEOUT handle) : handle_(handle) {}
+    winmm_output(HWAVEOUT handle, HANDLE done_event) : handle_(handle), done_event_(done_event) {}
 
     ~winmm_output() override {
         waveOutReset(handle_);
         for (slot& s : slots_)
             if (s.header.lpData != nullptr) waveOutUnprepareHeader(handle_, &s.header, sizeof s.header);
         waveOutClose(handle_);
+        if (done_event_ != nullptr) CloseHandle(done_event_);
     }
 
     winmm_output(const winmm_output&) = delete;
@@ -148,6 +149,11 @@ public:
     wave_error failure() override {
         if (failed_ != 0) return failed_;
         const ULONGLONG now = GetTickCount64();
+        // A caller that looked last long ago was held itself (the process
+        // stopped, the machine asleep): the device gets its start window
+        // again. Every caller looks several times a second while it plays.
+        if (last_look_ms_ != 0 && now - last_look_ms_ > 2000) started_ms_ = progress_ms_ = now;
+        last_look_ms_ = now;
         for (slot& s : slots_) {
             if (s.queued && (flags_of(s.header) & WHDR_DONE) != 0) {
                 s.queued = false;
@@ -159,6 +165,11 @@ public:
             failed_ = to_wave_error(device_not_playing);
         }
         return failed_;
+    }
+
+    wait_handle ready_handle() override {
+        if (done_event_ == nullptr) return {};
+        return {reinterpret_cast<intptr_t>(done_event_), wait_handle::ready::counter};
     }
 
 private:
@@ -184,7 +195,11 @@ private:
     std::array<slot, 16> slots_{};
     ULONGLONG started_ms_ = 0;
     ULONGLONG progress_ms_ = 0;
+    ULONGLONG last_look_ms_ = 0;
     wave_error failed_ = 0;
+    // Signalled by the driver as each header is done (and at open and
+    // close); only for a short queue, which sleeps on it.
+    HANDLE done_event_ = nullptr;
 };
 
 class winmm_input final : public wave_input {
@@ -374,15 +389,25 @@ struct winmm_wave_audio final : wave_audio {
     }
 
     // WinMM opens at once or fails: the answer limit has nothing to cut.
-    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device, int, int) override {
+    // The two one-second blocks are polled as they always were; a short
+    // queue is woken by the driver's event instead, as each block is done.
+    wave_error open_output(const char* device_name, std::unique_ptr<wave_output>& device, int,
+                           int queue_ms) override {
         if (!choose(device_name, output_names(), output_)) return to_wave_error(no_matching_device);
         WAVEFORMATEX format = pcm_format(44100);
         HWAVEOUT handle = nullptr;
-        MMRESULT result = waveOutOpen(&handle, output_.id, &format, 0, 0, CALLBACK_NULL);
-        if (result != MMSYSERR_NOERROR) return to_wave_error(result);
+        HANDLE done_event = queue_ms < long_queue_ms ? CreateEventW(nullptr, FALSE, FALSE, nullptr) : nullptr;
+        MMRESULT result =
+            done_event != nullptr
+                ? waveOutOpen(&handle, output_.id, &format, reinterpret_cast<DWORD_PTR>(done_event), 0, CALLBACK_EVENT)
+                : waveOutOpen(&handle, output_.id, &format, 0, 0, CALLBACK_NULL);
+        if (result != MMSYSERR_NOERROR) {
+            if (done_event != nullptr) CloseHandle(done_event);
+            return to_wave_error(result);
+        }
         // Full volume on both channels; the result does not matter.
         waveOutSetVolume(handle, 0xFFFFFFFF);
-        device = std::make_unique<winmm_output>(handle);
+        device = std::make_unique<winmm_output>(handle, done_event);
         return 0;
     }
 

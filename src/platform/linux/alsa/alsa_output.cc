@@ -4,13 +4,18 @@
 #include "platform/linux/alsa/pcm_worker.h"
 
 #include <alsa/asoundlib.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -22,9 +27,18 @@ constexpr unsigned output_channels = 2;
 // second (a block arrives, a block has played) instead of every few
 // milliseconds, and the sound server asks for data once a period.
 constexpr alsa_pcm_shape output_shape{output_channels, output_rate, 2500000, 500000, output_rate / 4};
-// A caller that keeps only tens of milliseconds queued, for quick keys: a
-// ring of a fifth of a second woken every 10 ms, started once 20 ms are in.
-constexpr alsa_pcm_shape short_queue_shape{output_channels, output_rate, 200000, 10000, output_rate / 50};
+// A caller that keeps less queued (--smooth): for the short queue of quick
+// keys a ring of twice the queue, with periods of half of it, so that the
+// server asks for sound about twenty times a second, not fifty; for the deep
+// queue of a night alone a quarter more than the queue, in periods of a
+// quarter. The short one starts once 20 ms are in.
+alsa_pcm_shape shape_for_queue(int queue_ms) {
+    if (queue_ms >= long_queue_ms) return output_shape;
+    const unsigned queue_us = static_cast<unsigned>(std::max(queue_ms, 20)) * 1000;
+    const bool deep = queue_ms >= 500;
+    return {output_channels, output_rate, deep ? queue_us + queue_us / 4 : 2 * queue_us,
+            deep ? queue_us / 4 : queue_us / 2, deep ? output_rate * queue_us / 4000000 : output_rate / 50};
+}
 // The caller keeps two blocks queued; a few spare slots cost nothing.
 constexpr std::size_t queue_slots = 8;
 // A block that has not played this long after it was due means the device
@@ -38,7 +52,9 @@ struct queued_block {
     const int16_t* samples = nullptr;
     uint32_t frames = 0;
     uint32_t taken = 0;     // frames already in the ring; thread only
-    uint64_t end = 0;       // stream position after its last frame; thread only
+    // Stream position after its last frame, once all of it is in the ring;
+    // 0 before. The caller reckons with it too.
+    std::atomic<uint64_t> end{0};
     std::atomic<bool> done{true};
 };
 
@@ -48,7 +64,31 @@ struct queued_block {
 // hands it back once it has played (tail).
 class output_worker final : public pcm_worker {
 public:
-    output_worker() : pcm_worker(alsa_direction::playback) {}
+    explicit output_worker(bool reckoning)
+        : pcm_worker(alsa_direction::playback), reckons(reckoning), done_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~output_worker() override {
+        if (done_fd >= 0) close(done_fd);
+    }
+    output_worker(const output_worker&) = delete;
+    output_worker& operator=(const output_worker&) = delete;
+    // A short queue's caller reckons for itself when its blocks have played,
+    // from what the thread last saw, so that the thread wakes only when a
+    // block comes, not also when one has played: half the wake-ups.
+    const bool reckons;
+    // Counts blocks handed back (and failures), for the caller's one wait.
+    const int done_fd;
+
+    // What the thread last saw of a playing stream.
+    struct sighting {
+        uint64_t played = 0;    // frames played by then
+        uint64_t position = 0;  // frames in the ring by then: none plays beyond
+        int64_t at_ns = 0;
+        bool playing = false;   // the stream ran, and its delay was moving
+    };
+    sighting last_seen() {
+        std::lock_guard<std::mutex> lock(seen_mutex_);
+        return seen_;
+    }
     std::array<queued_block, queue_slots> slots;
     std::atomic<uint64_t> head{0};
     std::atomic<uint64_t> tail{0};
@@ -65,6 +105,7 @@ public:
         if (pcm != nullptr) snd_pcm_drop(pcm);
         hand_back_all();
         position = played_floor = 0;
+        see({});
     }
 
 private:
@@ -103,7 +144,7 @@ private:
                 position += static_cast<uint64_t>(count);
                 progress_ns.store(now_ns());
                 if (slot.taken >= slot.frames) {
-                    slot.end = position;
+                    slot.end.store(position, std::memory_order_release);
                     ++written;
                 }
             } else if (count == 0 || count == -EAGAIN) {
@@ -129,16 +170,27 @@ private:
         // played out; so it has after an underrun, where the pulse plugin
         // still reports the delay it had last.
         const int asked = snd_pcm_avail_delay(pcm, &room, &delay);
-        if (asked == 0 && snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && delay > 0 && !delay_stands_still(delay))
+        const bool delay_moves =
+            asked == 0 && snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && delay > 0 && !delay_stands_still(delay);
+        if (delay_moves)
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
         if (played < played_floor) played = played_floor;
-        while (index != written && slots[index % queue_slots].end <= played) {
+        const bool playing = delay_moves && delay_has_fallen && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING;
+        see({played, position, now_ns(), playing});
+        bool handed_back = false;
+        while (index != written && slots[index % queue_slots].end.load(std::memory_order_relaxed) <= played) {
             slots[index % queue_slots].done.store(true, std::memory_order_release);
             tail.store(++index, std::memory_order_release);
             progress_ns.store(now_ns());
+            handed_back = true;
         }
+        if (handed_back) tell_caller();
         if (index == written) return -1;
-        const uint64_t frames_left = slots[index % queue_slots].end - played;
+        // The caller reckons from here on, all but the newest block, whose
+        // end only the device can tell: the thread wakes for it then, unless
+        // a later block comes first, as it does while the stream goes on.
+        if (reckons && playing) return static_cast<int>((position - played) * 1000 / output_rate) + 2;
+        const uint64_t frames_left = slots[index % queue_slots].end.load(std::memory_order_relaxed) - played;
         return static_cast<int>(frames_left * 1000 / output_rate) + 2;
     }
 
@@ -185,6 +237,18 @@ private:
         written = end;
         tail.store(end, std::memory_order_release);
         played_floor = position;
+        tell_caller();
+    }
+
+    void see(const sighting& seen) {
+        std::lock_guard<std::mutex> lock(seen_mutex_);
+        seen_ = seen;
+    }
+
+    void tell_caller() const {
+        if (done_fd < 0) return;
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t sent = ::write(done_fd, &one, sizeof one);
     }
 
     uint64_t written = 0;       // next slot to move into the ring
@@ -193,14 +257,20 @@ private:
     snd_pcm_sframes_t last_delay = -1;  // and since when the device has said so
     int64_t last_delay_since_ns = 0;
     bool delay_has_fallen = false;  // since the stream's first frames
+    std::mutex seen_mutex_;
+    sighting seen_;
 };
 
 class alsa_output final : public wave_output {
 public:
-    explicit alsa_output(std::shared_ptr<output_worker> worker) : worker_(std::move(worker)) {}
+    explicit alsa_output(std::shared_ptr<output_worker> worker)
+        : worker_(std::move(worker)), timer_fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {}
 
     // Closing drops whatever is still queued.
-    ~alsa_output() override { worker_->finish(); }
+    ~alsa_output() override {
+        worker_->finish();
+        if (timer_fd_ >= 0) close(timer_fd_);
+    }
 
     alsa_output(const alsa_output&) = delete;
     alsa_output& operator=(const alsa_output&) = delete;
@@ -218,6 +288,7 @@ public:
         slot.samples = block.samples;
         slot.frames = block.frames;
         slot.taken = 0;
+        slot.end.store(0, std::memory_order_relaxed);
         slot.done.store(false, std::memory_order_relaxed);
         w.head.store(head + 1, std::memory_order_release);
         w.wake();
@@ -227,8 +298,11 @@ public:
     bool is_done(const pcm_block& block) override {
         output_worker& w = *worker_;
         if (failure() != 0) return true;
+        const uint64_t played = reckoned_played();
         for (const queued_block& slot : w.slots) {
-            if (slot.samples == block.samples && !slot.done.load(std::memory_order_acquire)) return false;
+            if (slot.samples != block.samples || slot.done.load(std::memory_order_acquire)) continue;
+            const uint64_t end = slot.end.load(std::memory_order_acquire);
+            if (end == 0 || end > played) return false;
         }
         return true;
     }
@@ -245,8 +319,50 @@ public:
         return w().failure.load();
     }
 
+    // While the caller reckons, a timer set for when the oldest block will
+    // have played; otherwise the thread's count of blocks handed back.
+    wait_handle ready_handle() override {
+        output_worker& worker = w();
+        const wait_handle told{worker.done_fd, wait_handle::ready::counter};
+        if (!worker.reckons || timer_fd_ < 0) return told;
+        const output_worker::sighting seen = worker.last_seen();
+        if (!seen.playing) return told;
+        // Blocks reckoned played, which the thread has not handed back yet,
+        // wait for nothing.
+        const uint64_t played = reckoned_played();
+        uint64_t next_end = 0;
+        for (const queued_block& slot : worker.slots) {
+            if (slot.done.load(std::memory_order_acquire)) continue;
+            const uint64_t end = slot.end.load(std::memory_order_acquire);
+            if (end > played && end < seen.position && (next_end == 0 || end < next_end)) next_end = end;
+        }
+        if (next_end == 0) return told;
+        const uint64_t frames = next_end > seen.played ? next_end - seen.played : 0;
+        const int64_t due_ns = seen.at_ns + static_cast<int64_t>(frames * 1'000'000'000 / output_rate) + 1'000'000;
+        itimerspec due{};
+        due.it_value.tv_sec = static_cast<time_t>(due_ns / 1'000'000'000);
+        due.it_value.tv_nsec = static_cast<long>(due_ns % 1'000'000'000);
+        if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &due, nullptr) != 0) return told;
+        return {timer_fd_, wait_handle::ready::counter};
+    }
+
 private:
     output_worker& w() { return *worker_; }
+
+    // Frames played by now as the caller reckons them: from what the thread
+    // last saw, on at the stream's rate, but never to the end of what was in
+    // the ring then: a server's delay moves in steps (PipeWire's by its
+    // quantum), and the end of the last block is the thread's to tell, lest
+    // a closing reset cut it. 0 when the caller does not reckon.
+    uint64_t reckoned_played() {
+        output_worker& worker = w();
+        if (!worker.reckons) return 0;
+        const output_worker::sighting seen = worker.last_seen();
+        if (!seen.playing || seen.position == 0) return 0;
+        const int64_t since_ns = std::max<int64_t>(now_ns() - seen.at_ns, 0);
+        const uint64_t more = static_cast<uint64_t>(since_ns) * output_rate / 1'000'000'000;
+        return std::min(seen.played + more, seen.position - 1);
+    }
 
     // Blocks queued and nothing moved for the whole limit: the device is
     // not answering, and any further call would hang with it. A sound
@@ -254,8 +370,16 @@ private:
     // seem played, so a sink that has not started shows only here.
     void check_stall() {
         output_worker& worker = w();
-        if (worker.failure.load() != 0 || worker.tail.load(std::memory_order_acquire) == worker.head.load()) return;
         const int64_t now = now_ns();
+        // A caller that looked last long ago was held itself (the process
+        // stopped, the machine asleep): the silence was its own, and the
+        // device gets its start window again.
+        if (last_look_ns_ != 0 && now - last_look_ns_ > held_ns) {
+            worker.started_ns.store(now);
+            worker.progress_ns.store(now);
+        }
+        last_look_ns_ = now;
+        if (worker.failure.load() != 0 || worker.tail.load(std::memory_order_acquire) == worker.head.load()) return;
         const int64_t stalled = now - worker.progress_ns.load() - std::chrono::nanoseconds(stall_limit).count();
         const int64_t starting =
             now - worker.started_ns.load() - std::chrono::nanoseconds(device_start_deadline).count();
@@ -275,15 +399,20 @@ private:
                w().progress_ns.load() + std::chrono::nanoseconds(stall_limit).count();
     }
 
+    // Every caller looks several times a second while it plays.
+    static constexpr int64_t held_ns = 2'000'000'000;
+
     std::shared_ptr<output_worker> worker_;
+    const int timer_fd_;
+    int64_t last_look_ns_ = 0;
 };
 
 }  // namespace
 
 wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device, int answer_limit_ms,
                             int queue_ms) {
-    auto worker = std::make_shared<output_worker>();
-    const alsa_pcm_shape& shape = queue_ms < 1000 ? short_queue_shape : output_shape;
+    auto worker = std::make_shared<output_worker>(queue_ms < long_queue_ms);
+    const alsa_pcm_shape shape = shape_for_queue(queue_ms);
     if (wave_error error = worker->open(device_name, shape, answer_limit_ms)) return error;
     device = std::make_unique<alsa_output>(std::move(worker));
     return 0;

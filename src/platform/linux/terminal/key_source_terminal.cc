@@ -180,12 +180,8 @@ public:
     ~terminal_key_source() override { restore(); }
 
     int poll_key() override {
-        if (!checked_) {
-            checked_ = true;
-            on_terminal_ = isatty(terminal_fd) == 1;
-        }
         // Files, pipes and /dev/null are never read: their data is not keys.
-        if (!on_terminal_) {
+        if (!has_terminal()) {
             return key_none;
         }
         job_signals_blocked blocked;
@@ -196,6 +192,22 @@ public:
     }
 
     void restore() override { give_back_terminal(); }
+
+    // Only once the keys' mode is set does a single key make the terminal
+    // readable; before that (and in the background) the run looks again by
+    // its own deadline.
+    wait_handle ready_handle() override {
+        if (!has_terminal() || state.taken == 0 || state.suspended != 0 || !in_foreground()) return {};
+        return {terminal_fd, wait_handle::ready::to_read};
+    }
+
+    bool has_terminal() override {
+        if (!checked_) {
+            checked_ = true;
+            on_terminal_ = isatty(terminal_fd) == 1;
+        }
+        return on_terminal_;
+    }
 
 private:
     bool checked_ = false;
