@@ -187,14 +187,30 @@ uint32_t frame_stream::render(int16_t* out, uint32_t count) {
             break;
         }
         if (silent_in_pause()) {
-            std::fill(out + 2 * made, out + 2 * count, int16_t{0});
-            position_ += count - made;
-            return count;
+            // A stop frame that comes in the pause ends the stream there.
+            const uint32_t n = frames_before_stop_fall(count - made);
+            std::fill(out + 2 * made, out + 2 * (made + n), int16_t{0});
+            position_ += n;
+            made += n;
+            continue;
         }
         if (!in_part_ && !begin_next_part()) break;
-        made += render_part(out + 2 * made, count - made);
+        made += render_part(out + 2 * made, frames_before_stop_fall(count - made));
     }
     return made;
+}
+
+// At most count, but no further than the frame where the fall for the stop
+// frame begins, which then begins.
+uint32_t frame_stream::frames_before_stop_fall(uint32_t count) {
+    if (stop_frame_ < 0 || stopping_) return count;
+    const int64_t fall_at = stop_frame_ - level_;
+    const int64_t ahead = fall_at - static_cast<int64_t>(position_);
+    if (ahead > 0) return static_cast<uint32_t>(std::min<int64_t>(count, ahead));
+    tone_frames_at_fall_ = tone_.frames_done + level_;
+    fell_for_stop_frame_ = true;
+    stop();
+    return count;
 }
 
 bool frame_stream::begin_next_part() {

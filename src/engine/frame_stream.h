@@ -62,9 +62,18 @@ public:
     bool stopping() const { return stopping_; }
     // The frames a fall from where the level stands takes.
     int64_t frames_to_silence() const { return level_; }
-    // --until: the stream's frame at which the run stops, so that a
-    // fade-out ends there; -1: none.
+    // --until: the stream's frame at which the run stops: the fall (and a
+    // fade-out) ends there, however far ahead the stream is rendered; -1:
+    // none.
     void stop_at_frame(int64_t frame) { stop_frame_ = frame; }
+    // Once, after the stream began its fall for the stop frame: true, and
+    // the tone's frames by the fall's end.
+    bool take_fall_for_stop_frame(int64_t& tone_frames) {
+        if (!fell_for_stop_frame_) return false;
+        fell_for_stop_frame_ = false;
+        tone_frames = tone_frames_at_fall_;
+        return true;
+    }
     // The sound rises from silence again: a device back after a wait.
     void rise();
     // Frames rendered that the device never played (it failed): the tone
@@ -91,6 +100,7 @@ private:
 
     bool next_part();
     bool begin_next_part();
+    uint32_t frames_before_stop_fall(uint32_t count);
     uint32_t render_part(int16_t* out, uint32_t count);
     void begin_part(double frequency, int64_t seconds, int pulse);
     void set_channel(channel& c, frame_stream_crossing& x, const int16_t* table, int32_t step);
@@ -108,6 +118,8 @@ private:
     bool over_ = false;
     bool paused_ = false;
     bool stopping_ = false;
+    bool fell_for_stop_frame_ = false;
+    int64_t tone_frames_at_fall_ = 0;
 
     // The level of ramps: ramp_[level_], rising or falling by one a frame.
     int32_t level_ = 0;

@@ -57,6 +57,48 @@ stream_settings settings_of_run() {
     return stream;
 }
 
+// Where the calendar's seconds begin on the monotonic clock, which only
+// whole seconds show: a second is seen to begin between two looks, and the
+// next look is made in the middle of the span where the next one begins, so
+// that the span halves each second, down to a few milliseconds.
+class second_phase {
+public:
+    void look(int64_t second, int64_t now_ms) {
+        const int64_t lo = std::max(next_after_ms_, lo_ms_ + 1000);
+        const int64_t up = std::min(now_ms, up_ms_ + 1000);
+        if (second_ >= 0 && second == second_ + 1 && lo <= up) {
+            lo_ms_ = lo;
+            up_ms_ = up;
+            known_ = true;
+        } else if (second != second_) {
+            // The first look, or a calendar that was set: it began within
+            // the last second, and is taken to begin now until a change of
+            // second is seen.
+            lo_ms_ = now_ms - 999;
+            up_ms_ = now_ms;
+            known_ = false;
+        }
+        if (second != second_) next_after_ms_ = now_ms;
+        // The next second has not begun by now.
+        next_after_ms_ = std::max(next_after_ms_, now_ms);
+        second_ = second;
+    }
+    int64_t began_ms() const { return known_ ? (lo_ms_ + up_ms_) / 2 : up_ms_; }
+    // When to look for the next second: in the middle of its span, or just
+    // after its span once the middle has passed.
+    int64_t next_look_ms(int64_t now_ms) const {
+        const int64_t middle = (lo_ms_ + up_ms_) / 2 + 1000;
+        return now_ms < middle ? middle : up_ms_ + 1001;
+    }
+
+private:
+    int64_t second_ = -1;
+    int64_t lo_ms_ = 0;
+    int64_t up_ms_ = 0;
+    int64_t next_after_ms_ = 0;
+    bool known_ = false;
+};
+
 struct queued_block {
     std::vector<int16_t> samples;
     uint32_t frames = 0;
@@ -88,8 +130,9 @@ public:
             if (mor_file != nullptr) keep_input();
             show_status();
             if (stream_.over() && queued_ == 0) break;
-            wait_for_work(longest_sleep_ms);
+            wait_for_work(sleep_limit_ms());
         }
+        if (fell_for_stop_frame_) stop_time_reached(stop_second_);
         if (mor_file != nullptr) stream_capture_finish(false);
     }
 
@@ -154,6 +197,7 @@ private:
             --queued_;
             oldest_ = (oldest_ + 1) % depth_.blocks;
             collected = true;
+            oldest_began_ms_ = current_platform->clock.monotonic_ms();
             // The device plays again after a wait: it is back.
             device_wait::heard();
         }
@@ -163,6 +207,7 @@ private:
             const uint64_t first = stream_.position();
             block.frames = stream_.render(block.samples.data(), depth_.block_frames);
             if (block.frames == 0) break;
+            note_fall_for_stop_frame();
             if (!wave_out && !open_devices_for(first)) return;
             follow_tones();
             // A tone's line is in the files before its first block goes out.
@@ -182,25 +227,54 @@ private:
                 program_name, clock_text(stream_.tone().frames_done / sample_rate).c_str());
     }
 
-    // --fade-out with --until: the fall ends at the stop second, which the
-    // stream is told of as a frame of its own. The device plays the oldest
-    // queued frame now; the calendar second is known from the step that saw
-    // it begin, within a step.
+    // --until: the fall ends at the stop second, which the stream is told
+    // of as a frame of its own, so that it comes at its frame however deep
+    // the queue. The device plays the oldest queued frame now; where the
+    // calendar's seconds begin is learnt from the steps that see them change.
     void follow_stop_time() {
-        if (settings.fade_out_seconds == 0) return;
         const int64_t stop_second = stop_time_calendar_second();
         if (stop_second < 0) return;
         clock_source& clock = current_platform->clock;
         const int64_t second = clock.now_seconds();
         const int64_t now_ms = clock.monotonic_ms();
-        if (second != second_seen_) {
-            second_seen_ = second;
-            second_began_ms_ = now_ms;
-        }
-        const int64_t into_second_ms = std::min<int64_t>(now_ms - second_began_ms_, 999);
+        second_phase_.look(second, now_ms);
+        const int64_t into_second_ms = std::clamp<int64_t>(now_ms - second_phase_.began_ms(), 0, 999);
         const int64_t frames_to_stop =
             (stop_second - second) * sample_rate - into_second_ms * sample_rate / 1000;
-        stream_.stop_at_frame(static_cast<int64_t>(stream_.position() - queued_frames()) + frames_to_stop);
+        stream_.stop_at_frame(static_cast<int64_t>(playing_frame(now_ms)) + frames_to_stop);
+        stop_second_ = stop_second;
+    }
+
+    // The frame the device plays now: the oldest queued block began when
+    // the one before it was handed back.
+    uint64_t playing_frame(int64_t now_ms) {
+        uint64_t frame = stream_.position() - queued_frames();
+        if (queued_ > 0 && oldest_began_ms_ >= 0) {
+            const int64_t played = std::max<int64_t>(now_ms - oldest_began_ms_, 0) * sample_rate / 1000;
+            frame += std::min<uint64_t>(static_cast<uint64_t>(played), blocks_[oldest_].frames);
+        }
+        return frame;
+    }
+
+    // The stream began the fall for the stop frame as it rendered: the tone
+    // it cut is recorded as stop_for_stop_time records it.
+    void note_fall_for_stop_frame() {
+        int64_t tone_frames = 0;
+        if (!stream_.take_fall_for_stop_frame(tone_frames)) return;
+        fell_for_stop_frame_ = true;
+        const stream_tone& tone = stream_.tone();
+        // The stop frame is known to within the clock's few milliseconds: a
+        // tone a little short of a second has sounded that second.
+        const int64_t sounded = (tone_frames + sample_rate / 100) / sample_rate;
+        if (tone.playing && sounded < entry_sound_seconds(tone.duration)) log_tone_cut(sounded);
+    }
+
+    // How long the player may sleep: while a stop time is followed, it also
+    // wakes to see the next calendar second begin.
+    int sleep_limit_ms() {
+        if (stop_time_calendar_second() < 0) return longest_sleep_ms;
+        const int64_t now_ms = current_platform->clock.monotonic_ms();
+        return static_cast<int>(std::clamp<int64_t>(second_phase_.next_look_ms(now_ms) - now_ms, 1, longest_sleep_ms));
     }
 
     // The devices open as the first block that sounds is ready.
@@ -377,8 +451,10 @@ private:
     bool told_ran_out_ = false;
     uint64_t captured_first_ = UINT64_MAX;
     device_failure failed_{};
-    int64_t second_seen_ = -1;
-    int64_t second_began_ms_ = 0;
+    second_phase second_phase_;
+    bool fell_for_stop_frame_ = false;
+    int64_t stop_second_ = -1;
+    int64_t oldest_began_ms_ = -1;  // when the oldest queued block began to play
 };
 
 smooth_player* playing = nullptr;

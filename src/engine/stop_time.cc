@@ -62,6 +62,14 @@ bool stop_time_has_come() {
     return true;
 }
 
+void stop_time_reached(int64_t stop_second) {
+    if (!stop.armed || stop.come) return;
+    stop.come = true;
+    stop.seconds_left = 0;
+    const int64_t second = stop_second >= 0 ? stop_second : current_platform->clock.now_seconds();
+    log_out("# stopped at %s, as --until asked\n", time_of_day_text(current_platform->clock.local_time(second)).c_str());
+}
+
 int64_t stop_window_seconds() {
     if (settings.start_at < 0 || settings.stop_at < 0) return -1;
     const int64_t length = ((settings.stop_at - settings.start_at) % seconds_per_day + seconds_per_day) % seconds_per_day;

@@ -14,6 +14,10 @@ void arm_stop_time();
 // wherever the run waits, and before each entry and each pass. A tone that
 // this stops is where a ramp-out (--smooth) would begin.
 bool stop_time_has_come();
+// The stream fell silent at the stop second's own frame (a calendar second)
+// before a look at the clock saw that second come: the record says so as
+// that look would have.
+void stop_time_reached(int64_t stop_second);
 // With --at: the clock-face seconds from --at to --until, a whole day when
 // they are the same; -1 without either.
 int64_t stop_window_seconds();

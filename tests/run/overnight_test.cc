@@ -199,8 +199,10 @@ TEST(overnight_run, the_record_of_a_tone_cut_by_until_replays_what_was_heard) {
         // Classic tones run up to a second long each.
         {{"--loop", "--until=22:13:30", "440,3", "550,3"}, {},
          "  440, 3\n  550, 3\n# pass 2\n  440, 2\n# stopped at 22:13:30, as --until asked\n"},
+        // The stop falls at the end of the first pass, frame for frame: the
+        // second never begins.
         {{"--smooth", "--loop", "--until=22:13:26", "440,3", "550,3"}, {},
-         "  440, 3\n  550, 3\n# pass 2\n# 440, 3\n# stopped at 22:13:26, as --until asked\n"},
+         "  440, 3\n  550, 3\n# stopped at 22:13:26, as --until asked\n"},
         {{"-p", "10,2", "--until=22:13:24", "440,5"}, {}, "  440, 3\n# stopped at 22:13:24, as --until asked\n"},
         {{"--until=22:13:30", "440,180"}, {{t0 + 2000, 'p'}, {t0 + 5000, 'x'}},
          "    440, 7\n#pause\n# stopped at 22:13:30, as --until asked\n"},
