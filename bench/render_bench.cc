@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "cli/run.h"
-#include "engine/render.h"
-#include "engine/wavetables.h"
+#include "engine/sound/render.h"
+#include "engine/sound/wavetables.h"
 #include "platform/sim/sim_platform.h"
 #include "process/settings.h"
 

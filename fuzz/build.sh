@@ -24,7 +24,7 @@ for source in "${sources[@]}"; do
     extra=()
     # The per-frame loop: its comparisons tell the fuzzer nothing and would
     # cost most of a run; its reads stay checked.
-    [[ $source == src/engine/render.cc ]] && extra=(-O2 -fno-sanitize-coverage=trace-cmp)
+    [[ $source == src/engine/sound/render.cc ]] && extra=(-O2 -fno-sanitize-coverage=trace-cmp)
     if [[ ! -f $object || $root/$source -nt $object || $0 -nt $object ]]; then
         "$cxx" "${flags[@]}" "${extra[@]}" -c "$root/$source" -o "$object" &
         # Two cores: never more than two compilers at once.

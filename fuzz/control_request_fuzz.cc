@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/control_protocol.h"
+#include "engine/control/control_protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view line(reinterpret_cast<const char*>(data), size);

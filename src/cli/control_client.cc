@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "cli/options.h"
-#include "engine/control_protocol.h"
+#include "engine/control/control_protocol.h"
 #include "log/log.h"
 #include "process/exit.h"
 #include "process/state.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/capture.h"
-#include "engine/file_export.h"
-#include "engine/time_of_day.h"
+#include "engine/capture/capture.h"
+#include "engine/export/file_export.h"
+#include "engine/clock/time_of_day.h"
 #include "log/log.h"
 #include "process/exit.h"
 #include "process/settings.h"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The rooms under src/ depend one way, from the ground up:
-#   platform seams (src/platform/*.h), process, log, schedule, engine, cli.
+#   platform seams (src/platform/*.h), process, log, schedule, engine, cli;
+# and within the engine, its folders: sound, clock, status, control, capture,
+# export, playing.
 # A room includes only itself and the rooms below it, so no two rooms can
 # form a circle. The back ends (src/platform/<system>/) include only the
 # seams, process, log and their own folder; main.cc alone puts a back end and
@@ -22,6 +24,29 @@ rank() {
     engine) echo 4 ;;
     cli) echo 5 ;;
     *) echo -1 ;;
+    esac
+}
+
+# The engine's concerns, in folders that depend one way too: the sound, the
+# clock options, the status line, control, capture, export, the players.
+engine_rank() {
+    case $1 in
+    sound) echo 0 ;;
+    clock) echo 1 ;;
+    status) echo 2 ;;
+    control) echo 3 ;;
+    capture) echo 4 ;;
+    export) echo 5 ;;
+    playing) echo 6 ;;
+    *) echo -1 ;;
+    esac
+}
+
+# The engine folder of a path under src/engine/, or "" for one outside them.
+engine_folder_of() {
+    case $1 in
+    engine/*/*) local rest=${1#engine/}; echo "${rest%%/*}" ;;
+    *) echo "" ;;
     esac
 }
 
@@ -58,12 +83,23 @@ while IFS= read -r file; do
             echo "src/$file: includes \"$included\": $from may not use $to" >&2
             broken=1
         fi
+        if [[ $from == engine && $to == engine ]]; then
+            from_folder=$(engine_folder_of "$file")
+            to_folder=$(engine_folder_of "$included")
+            from_rank=$(engine_rank "$from_folder")
+            to_rank=$(engine_rank "$to_folder")
+            if ((from_rank < 0 || to_rank < 0 || to_rank > from_rank)); then
+                echo "src/$file: includes \"$included\": engine/$from_folder may not use engine/$to_folder" >&2
+                broken=1
+            fi
+        fi
     done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
 done < <(find . -type f \( -name '*.h' -o -name '*.cc' \) ! -name '*_test.cc' ! -name '*_test_support.h' \
     ! -name '*_fuzz.cc' ! -name '*_bench.cc' | sed 's|^\./||' | sort)
 
 if ((broken)); then
-    echo "An include climbs between rooms: the order is platform seams, process, log, schedule, engine, cli." >&2
+    echo "An include climbs between rooms: the order is platform seams, process, log, schedule, engine, cli;" >&2
+    echo "within the engine: sound, clock, status, control, capture, export, playing (each module in one)." >&2
     exit 1
 fi
 

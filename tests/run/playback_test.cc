@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/run.h"
-#include "engine/render.h"
+#include "engine/sound/render.h"
 #include "platform/sim/sim_platform.h"
 #include "process/settings.h"
 #include "support/run_harness.h"

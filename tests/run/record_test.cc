@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/capture.h"
+#include "engine/capture/capture.h"
 #include "log/log.h"
 #include "platform/sim/sim_platform.h"
 #include "support/run_harness.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/run.h"
-#include "engine/render.h"
+#include "engine/sound/render.h"
 #include "platform/sim/sim_platform.h"
 #include "process/state.h"
 #include "support/captured_stream.h"

@@ -1,9 +1,9 @@
-#include "engine/device_wait.h"
+#include "engine/capture/device_wait.h"
 
 #include <string>
 
-#include "engine/capture.h"
-#include "engine/control.h"
+#include "engine/capture/capture.h"
+#include "engine/control/control.h"
 #include "log/log.h"
 #include "process/exit.h"
 #include "process/release.h"

@@ -1,12 +1,12 @@
-#include "engine/frame_stream.h"
+#include "engine/playing/frame_stream.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "engine/passes.h"
-#include "engine/schedule_walk.h"
-#include "engine/status_line.h"
-#include "engine/wavetables.h"
+#include "engine/clock/passes.h"
+#include "engine/playing/schedule_walk.h"
+#include "engine/status/status_line.h"
+#include "engine/sound/wavetables.h"
 #include "schedule/entry_parts.h"
 #include "schedule/schedule_summary.h"
 

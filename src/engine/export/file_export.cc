@@ -1,4 +1,4 @@
-#include "engine/file_export.h"
+#include "engine/export/file_export.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/passes.h"
-#include "engine/render.h"
-#include "engine/status_line.h"
+#include "engine/clock/passes.h"
+#include "engine/sound/render.h"
+#include "engine/status/status_line.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
 #include "process/exit.h"

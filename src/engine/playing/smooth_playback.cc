@@ -1,4 +1,4 @@
-#include "engine/smooth_playback.h"
+#include "engine/playing/smooth_playback.h"
 
 #include <algorithm>
 #include <array>
@@ -6,15 +6,15 @@
 #include <memory>
 #include <vector>
 
-#include "engine/control.h"
-#include "engine/device_wait.h"
-#include "engine/file_export.h"
-#include "engine/frame_stream.h"
-#include "engine/keys.h"
-#include "engine/status_line.h"
-#include "engine/stop_time.h"
-#include "engine/stream_capture.h"
-#include "engine/wavetables.h"
+#include "engine/control/control.h"
+#include "engine/capture/device_wait.h"
+#include "engine/export/file_export.h"
+#include "engine/playing/frame_stream.h"
+#include "engine/playing/keys.h"
+#include "engine/status/status_line.h"
+#include "engine/clock/stop_time.h"
+#include "engine/capture/stream_capture.h"
+#include "engine/sound/wavetables.h"
 #include "log/log.h"
 #include "platform/key_source.h"
 #include "process/exit.h"

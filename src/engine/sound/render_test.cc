@@ -1,4 +1,4 @@
-#include "engine/render.h"
+#include "engine/sound/render.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "engine/wavetables.h"
+#include "engine/sound/wavetables.h"
 #include "process/settings.h"
 
 namespace {

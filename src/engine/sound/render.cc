@@ -1,8 +1,8 @@
-#include "engine/render.h"
+#include "engine/sound/render.h"
 
 #include <cmath>
 
-#include "engine/wavetables.h"
+#include "engine/sound/wavetables.h"
 #include "process/settings.h"
 
 namespace {

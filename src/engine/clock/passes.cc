@@ -1,7 +1,7 @@
-#include "engine/passes.h"
+#include "engine/clock/passes.h"
 
-#include "engine/render.h"
-#include "engine/stop_time.h"
+#include "engine/sound/render.h"
+#include "engine/clock/stop_time.h"
 #include "log/log.h"
 #include "process/release.h"
 #include "process/settings.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/render.h"
+#include "engine/sound/render.h"
 
 // --smooth: the run's sound as one stream of frames, which playback and the
 // export both pull from, so that a file holds what the device was given.

@@ -1,9 +1,9 @@
-#include "engine/stop_time.h"
+#include "engine/clock/stop_time.h"
 
 #include <cstdint>
 #include <ctime>
 
-#include "engine/time_of_day.h"
+#include "engine/clock/time_of_day.h"
 #include "platform/civil_time.h"
 #include "log/log.h"
 #include "process/release.h"

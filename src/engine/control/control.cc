@@ -1,4 +1,4 @@
-#include "engine/control.h"
+#include "engine/control/control.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/control_protocol.h"
-#include "engine/passes.h"
-#include "engine/status_line.h"
-#include "engine/time_of_day.h"
+#include "engine/control/control_protocol.h"
+#include "engine/clock/passes.h"
+#include "engine/status/status_line.h"
+#include "engine/clock/time_of_day.h"
 #include "log/log.h"
 #include "platform/key_source.h"
 #include "process/exit.h"

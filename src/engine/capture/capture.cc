@@ -1,4 +1,4 @@
-#include "engine/capture.h"
+#include "engine/capture/capture.h"
 
 #include <cerrno>
 #include <cstdlib>

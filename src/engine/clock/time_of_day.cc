@@ -1,4 +1,4 @@
-#include "engine/time_of_day.h"
+#include "engine/clock/time_of_day.h"
 
 #include <algorithm>
 #include <cstdio>

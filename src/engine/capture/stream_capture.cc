@@ -1,11 +1,11 @@
-#include "engine/stream_capture.h"
+#include "engine/capture/stream_capture.h"
 
 #include <algorithm>
 #include <deque>
 #include <vector>
 
-#include "engine/capture.h"
-#include "engine/render.h"
+#include "engine/capture/capture.h"
+#include "engine/sound/render.h"
 #include "log/log.h"
 #include "process/release.h"
 #include "process/settings.h"

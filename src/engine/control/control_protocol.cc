@@ -1,4 +1,4 @@
-#include "engine/control_protocol.h"
+#include "engine/control/control_protocol.h"
 
 #include <nlohmann/json.hpp>
 

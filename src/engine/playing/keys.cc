@@ -1,11 +1,11 @@
-#include "engine/keys.h"
+#include "engine/playing/keys.h"
 
 #include <climits>
 #include <csignal>
 
-#include "engine/control.h"
-#include "engine/status_line.h"
-#include "engine/stop_time.h"
+#include "engine/control/control.h"
+#include "engine/status/status_line.h"
+#include "engine/clock/stop_time.h"
 #include "log/log.h"
 #include "platform/key_source.h"
 #include "process/exit.h"

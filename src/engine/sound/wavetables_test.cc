@@ -1,4 +1,4 @@
-#include "engine/wavetables.h"
+#include "engine/sound/wavetables.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/start_wait.h"
+#include "engine/playing/start_wait.h"
 
 #include <algorithm>
 #include <csignal>
@@ -6,10 +6,10 @@
 #include <ctime>
 #include <string>
 
-#include "engine/control.h"
-#include "engine/status_line.h"
-#include "engine/stop_time.h"
-#include "engine/time_of_day.h"
+#include "engine/control/control.h"
+#include "engine/status/status_line.h"
+#include "engine/clock/stop_time.h"
+#include "engine/clock/time_of_day.h"
 #include "log/log.h"
 #include "log/terminal_lines.h"
 #include "platform/civil_time.h"

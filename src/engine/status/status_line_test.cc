@@ -1,6 +1,6 @@
 // The layout of the status line and the export's progress bar.
 
-#include "engine/status_line.h"
+#include "engine/status/status_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "engine/status_line.h"
+#include "engine/status/status_line.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
-#include "engine/passes.h"
-#include "engine/stop_time.h"
+#include "engine/clock/passes.h"
+#include "engine/clock/stop_time.h"
 #include "log/terminal_lines.h"
 #include "process/release.h"
 #include "schedule/entry_parts.h"
