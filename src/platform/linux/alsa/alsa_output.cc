@@ -357,6 +357,12 @@ private:
     uint64_t reckoned_played() {
         output_worker& worker = w();
         if (!worker.reckons) return 0;
+        // A device that stopped taking sound (a server that holds a stream
+        // back, or stopped) is no longer reckoned with once the blocks the
+        // thread has not handed back outnumber the caller's queue: the caller
+        // waits for the thread to tell again, instead of filling the ring.
+        if (worker.head.load(std::memory_order_acquire) - worker.tail.load(std::memory_order_acquire) > reckon_slack)
+            return 0;
         const output_worker::sighting seen = worker.last_seen();
         if (!seen.playing || seen.position == 0) return 0;
         const int64_t since_ns = std::max<int64_t>(now_ns() - seen.at_ns, 0);
@@ -399,6 +405,8 @@ private:
                w().progress_ns.load() + std::chrono::nanoseconds(stall_limit).count();
     }
 
+    // The caller keeps four blocks queued at most.
+    static constexpr uint64_t reckon_slack = 5;
     // Every caller looks several times a second while it plays.
     static constexpr int64_t held_ns = 2'000'000'000;
 
