@@ -5,6 +5,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -98,6 +99,7 @@ private:
                 if (position == played_floor) {
                     started_ns.store(now_ns());
                     delay_has_fallen = false;
+                    last_played_ns = 0;
                 }
                 slot.taken += static_cast<uint32_t>(count);
                 position += static_cast<uint64_t>(count);
@@ -129,8 +131,23 @@ private:
         // played out; so it has after an underrun, where the pulse plugin
         // still reports the delay it had last.
         const int asked = snd_pcm_avail_delay(pcm, &room, &delay);
-        if (asked == 0 && snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && delay > 0 && !delay_stands_still(delay))
+        const bool ran_dry = asked == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN;
+        if (asked == 0 && !ran_dry && delay > 0 && !delay_stands_still(delay)) {
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
+            last_played = played;
+            last_played_ns = now_ns();
+        } else if (ran_dry && last_played_ns != 0) {
+            // PipeWire's plugin calls it an underrun as soon as its ring
+            // holds less than the server asks for, the stream's last frames
+            // too, while the server still holds what it took: those frames
+            // play out at the rate, from the last delay known, and a reset
+            // before then would cut the end of the sound. Only the newest
+            // block waits for that; the others are back at once, so that a
+            // feeder that came late refills without waiting.
+            const auto since = static_cast<uint64_t>(std::max<int64_t>(0, now_ns() - last_played_ns));
+            played = std::min(position, last_played + since * output_rate / 1'000'000'000);
+            if (written - index >= 2) played = std::max(played, slots[(written - 2) % queue_slots].end);
+        }
         if (played < played_floor) played = played_floor;
         while (index != written && slots[index % queue_slots].end <= played) {
             slots[index % queue_slots].done.store(true, std::memory_order_release);
@@ -193,6 +210,8 @@ private:
     snd_pcm_sframes_t last_delay = -1;  // and since when the device has said so
     int64_t last_delay_since_ns = 0;
     bool delay_has_fallen = false;  // since the stream's first frames
+    uint64_t last_played = 0;       // played by the last delay trusted, and when
+    int64_t last_played_ns = 0;     // 0: none since the stream started
 };
 
 class alsa_output final : public wave_output {
