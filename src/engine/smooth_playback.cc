@@ -73,6 +73,7 @@ public:
     void fall_silent() {
         if (!wave_out || stream_.over()) return;
         stream_.stop();
+        quitting_ = true;
         clock_source& clock = current_platform->clock;
         const int64_t until = clock.monotonic_ms() + settings.fade_ms + queue_ms + fall_patience_ms;
         while (!(stream_.over() && queued_ == 0) && clock.monotonic_ms() < until && wave_out->failure() == 0) {
@@ -99,7 +100,13 @@ private:
             queued_block& block = blocks_[(oldest_ + queued_) % block_count];
             const uint64_t first = stream_.position();
             block.frames = stream_.render(block.samples.data(), block_frames);
-            if (block.frames == 0) break;
+            if (block.frames == 0) {
+                // The last tone may end with the stream, past a block's end:
+                // its capture ends there too, not when the input is cut off.
+                // A run quit or interrupted leaves its tone out, as always.
+                if (!quitting_) follow_tones();
+                break;
+            }
             if (!wave_out && !open_devices_for(first)) return;
             follow_tones();
             // A tone's line is in the files before its first block goes out.
@@ -289,6 +296,7 @@ private:
     bool paused_ = false;
     bool opened_once_ = false;
     bool told_ran_out_ = false;
+    bool quitting_ = false;
     uint64_t captured_first_ = UINT64_MAX;
     device_failure failed_{};
 };
