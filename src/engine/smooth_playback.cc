@@ -1,8 +1,8 @@
 #include "engine/smooth_playback.h"
 
-#include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/control.h"
 #include "engine/device_wait.h"
@@ -28,6 +28,12 @@ namespace {
 constexpr uint32_t block_frames = sample_rate / 100;
 constexpr int block_count = 6;
 constexpr int queue_ms = 60;
+// A run that no key or client can reach keeps two seconds queued, in five
+// blocks of half a second. A PulseAudio null sink that allows rewinds ran a
+// stream about two seconds less what it had queued behind the clock (60 ms
+// queued: 1.8 s late on a 3-s tone; 1 s: 0.5 s; 2 s: on time).
+constexpr uint32_t deep_block_frames = sample_rate / 2;
+constexpr int deep_block_count = 5;
 constexpr int feed_step_ms = 10;
 constexpr int steps_per_key_poll = 5;
 // The fall at Ctrl-C or q gets this long to be heard, beyond its own length.
@@ -42,17 +48,28 @@ stream_settings settings_of_run() {
 }
 
 struct queued_block {
-    std::array<int16_t, 2 * block_frames> samples{};
+    std::vector<int16_t> samples;
     uint32_t frames = 0;
     pcm_block pcm() { return {samples.data(), frames}; }
 };
 
+// No key and no client can change the sound: it may be queued deep.
+bool unattended() {
+    return !settings.control && !current_platform->keys.takes_keys();
+}
+
 class smooth_player {
 public:
-    explicit smooth_player(frame_stream& stream) : stream_(stream) {}
+    explicit smooth_player(frame_stream& stream)
+        : stream_(stream),
+          block_frames_(unattended() ? deep_block_frames : block_frames),
+          block_count_(unattended() ? deep_block_count : block_count),
+          blocks_(static_cast<size_t>(block_count_)) {
+        for (queued_block& block : blocks_) block.samples.resize(2 * size_t{block_frames_});
+    }
 
     void play() {
-        while (!(stream_.over() && queued_ == 0)) {
+        while (!(stream_.over() && idle())) {
             feed();
             flush_records();
             current_platform->clock.sleep_ms(feed_step_ms);
@@ -75,8 +92,10 @@ public:
         stream_.stop();
         quitting_ = true;
         clock_source& clock = current_platform->clock;
-        const int64_t until = clock.monotonic_ms() + settings.fade_ms + queue_ms + fall_patience_ms;
-        while (!(stream_.over() && queued_ == 0) && clock.monotonic_ms() < until && wave_out->failure() == 0) {
+        // The fall is heard behind what is queued.
+        const int64_t queued_ms = int64_t{block_count_} * block_frames_ * 1000 / sample_rate;
+        const int64_t until = clock.monotonic_ms() + settings.fade_ms + queued_ms + fall_patience_ms;
+        while (!(stream_.over() && idle()) && clock.monotonic_ms() < until && wave_out->failure() == 0) {
             feed();
             clock.sleep_ms(feed_step_ms / 2);
         }
@@ -87,19 +106,27 @@ private:
     // Hands back the blocks the device has played and fills them again.
     void feed() {
         bool collected = false;
-        while (queued_ > 0 && wave_out && wave_out->is_done(blocks_[oldest_].pcm())) {
+        while (queued_ > 0 && wave_out && wave_out->is_done(blocks_[static_cast<size_t>(oldest_)].pcm())) {
             if (wave_out->failure() != 0) return;
             --queued_;
-            oldest_ = (oldest_ + 1) % block_count;
+            oldest_ = (oldest_ + 1) % block_count_;
             collected = true;
             // The device plays again after a wait: it is back.
             device_wait::heard();
+            // It played on after running dry: that was an underrun, not a
+            // device lost (which says so through its failure instead).
+            if (ran_dry_at_ >= 0) tell_ran_out();
         }
-        if (collected && queued_ == 0 && !stream_.over() && !told_ran_out_) tell_ran_out();
-        while (queued_ < block_count && !stream_.over()) {
-            queued_block& block = blocks_[(oldest_ + queued_) % block_count];
+        if (wave_out) {
+            const uint64_t underruns = wave_out->underruns();
+            if (underruns != underruns_seen_ && ran_dry_at_ < 0) ran_dry_at_ = tone_second();
+            underruns_seen_ = underruns;
+        }
+        if (collected && idle() && !stream_.over() && ran_dry_at_ < 0) ran_dry_at_ = tone_second();
+        while (queued_ < block_count_ && !stream_.over()) {
+            queued_block& block = blocks_[static_cast<size_t>((oldest_ + queued_) % block_count_)];
             const uint64_t first = stream_.position();
-            block.frames = stream_.render(block.samples.data(), block_frames);
+            block.frames = stream_.render(block.samples.data(), block_frames_);
             if (block.frames == 0) {
                 // The last tone may end with the stream, past a block's end:
                 // its capture ends there too, not when the input is cut off.
@@ -119,11 +146,17 @@ private:
         }
     }
 
+    // Nothing left on the device.
+    bool idle() const { return queued_ == 0; }
+
+    int64_t tone_second() const { return stream_.tone().frames_done / sample_rate; }
+
+    // Each underrun, once the device has played again after it.
     void tell_ran_out() {
-        told_ran_out_ = true;
         log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
                 "device in time\n",
-                program_name, clock_text(stream_.tone().frames_done / sample_rate).c_str());
+                program_name, clock_text(ran_dry_at_).c_str());
+        ran_dry_at_ = -1;
     }
 
     // The devices open as the first block that sounds is ready.
@@ -194,7 +227,7 @@ private:
 
     uint64_t queued_frames() {
         uint64_t frames = 0;
-        for (int i = 0; i < queued_; ++i) frames += blocks_[(oldest_ + i) % block_count].frames;
+        for (int i = 0; i < queued_; ++i) frames += blocks_[static_cast<size_t>((oldest_ + i) % block_count_)].frames;
         return frames;
     }
 
@@ -246,6 +279,9 @@ private:
         device_wait::begin(failure);
         stream_.give_back(queued_frames());
         queued_ = 0;
+        // The device failed: whatever ran dry before is told as that.
+        ran_dry_at_ = -1;
+        underruns_seen_ = 0;
         if (wave_out) {
             wave_out->reset();
             wave_out.reset();
@@ -278,7 +314,7 @@ private:
     void end_stream_without_device() {
         stream_.stop();
         for (int block = 0; block < 10000 && !stream_.over(); ++block)
-            if (stream_.render(blocks_[0].samples.data(), block_frames) == 0) break;
+            if (stream_.render(blocks_[0].samples.data(), block_frames_) == 0) break;
     }
 
     void show_status() {
@@ -289,13 +325,17 @@ private:
     static constexpr int poll_step_ms = 50;
 
     frame_stream& stream_;
-    std::array<queued_block, block_count> blocks_{};
+    const uint32_t block_frames_;
+    const int block_count_;
+    std::vector<queued_block> blocks_;
+    // The tone's second where the device ran dry, until it is told; -1: none.
+    int64_t ran_dry_at_ = -1;
+    uint64_t underruns_seen_ = 0;
     int oldest_ = 0;
     int queued_ = 0;
     int64_t steps_ = 0;
     bool paused_ = false;
     bool opened_once_ = false;
-    bool told_ran_out_ = false;
     bool quitting_ = false;
     uint64_t captured_first_ = UINT64_MAX;
     device_failure failed_{};

@@ -18,4 +18,7 @@ struct key_source {
     virtual int poll_key() = 0;
     // Gives the console back exactly as it was found. Safe to call repeatedly.
     virtual void restore() {}
+    // Whether a key can come at all: false where input is a file, a pipe or
+    // /dev/null, which are never read as keys.
+    virtual bool takes_keys() { return true; }
 };

@@ -78,6 +78,10 @@ struct wave_output {
     // A failure the device met on its own, between calls (it stopped
     // answering, say); 0 while it works. Later writes return it too.
     virtual wave_error failure() = 0;
+    // How often the device ran dry while it played and then played on,
+    // where it can tell (an underrun it recovered from); a caller that sees
+    // its own queue run out knows of the others.
+    virtual uint64_t underruns() { return 0; }
 };
 
 // An open input device: 1000 frames/s, 2 channels, S16.

@@ -223,6 +223,44 @@ TEST(smooth_run, each_tone_gets_its_own_milliseconds_of_input) {
     }
 }
 
+// Each underrun is told, once the device plays again, and only then: a
+// device lost says so instead, and a pause or a deep queue is no underrun.
+// Once only the first was told, and none that the device itself reported.
+TEST(smooth_run, every_underrun_is_told_and_only_those) {
+    struct row {
+        const char* what;
+        std::vector<sim_platform::hold_up_times> hold_ups;
+        std::vector<int64_t> device_underruns;
+        bool lost = false;
+        bool on_terminal = true;  // false: no key can come, the queue is deep
+        size_t told;
+    };
+    const std::vector<row> rows{
+        {"held up twice", {{t0 + 1500, 300}, {t0 + 3500, 300}}, {}, false, true, 2},
+        {"the device ran dry twice", {}, {t0 + 2000, t0 + 4000}, false, true, 2},
+        {"the queue and the device at once", {{t0 + 1500, 300}}, {t0 + 1600}, false, true, 1},
+        {"held up, a deep queue", {{t0 + 1500, 300}}, {}, false, false, 0},
+        {"lost", {}, {}, true, true, 0},
+    };
+    const std::string ran_out = "the sound ran out";
+    for (const row& r : rows) {
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.hold_ups = r.hold_ups;
+        sim.audio.underruns_at_ms = r.device_underruns;
+        sim.keys.on_terminal = r.on_terminal;
+        if (r.lost) sim.audio.outage = {t0 + 2000, -1, 5};
+        const tq_test::run_output out = run(sim, {"--smooth", "440,6"});
+        EXPECT_EQ(out.status, r.lost ? 1 : 0) << r.what << out.err;
+        size_t told = 0;
+        for (size_t at = out.err.find(ran_out); at != std::string::npos; at = out.err.find(ran_out, at + 1)) ++told;
+        EXPECT_EQ(told, r.told) << r.what << ": " << out.err;
+        if (r.lost) {
+            EXPECT_NE(out.err.find("waveOut"), std::string::npos) << out.err;
+        }
+    }
+}
+
 TEST(smooth_run, fade_values_are_checked_and_every_option_implies_the_stream) {
     for (const char* bad : {"--fade=1001", "--fade=x", "--fade=-1", "--fade=", "--fade-in=0", "--fade-in=5x",
                             "--fade-out=", "--fade-out=-3"}) {

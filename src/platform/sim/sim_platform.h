@@ -127,6 +127,9 @@ public:
     // none, as a device on a stopped server does; they tell so as a real
     // one does, within the start or the stall limit.
     outage_times frozen;
+    // An open output counts an underrun of its own (one it ran dry in and
+    // recovered from, as ALSA's plugins tell) at each of these times.
+    std::vector<int64_t> underruns_at_ms;
     int fail_write_number = 0;   // the n-th write of the run fails (1-based); 0: never
     wave_error fail_write_code = 0;
     bool record_samples = true;  // off for long runs: count frames only
@@ -171,8 +174,10 @@ public:
     explicit sim_key_source(sim_platform& owner) : owner_(owner) {}
     int poll_key() override;
     void restore() override { ++restores; }
+    bool takes_keys() override { return on_terminal; }
 
     std::vector<sim_key> script;  // in time order
+    bool on_terminal = true;  // false: input from a file, no key can come
     int64_t read_fails_at_ms = -1;
     bool console_missing = false;  // no input handle to be had
     int restores = 0;
@@ -300,6 +305,8 @@ public:
         int64_t at_ms = -1;
         int ms = 0;
     } hold_up;
+    // More of them, in time order.
+    std::vector<hold_up_times> hold_ups;
 
     sim_clock clock{*this};
     sim_wave_audio audio{*this};

@@ -23,9 +23,10 @@ constexpr unsigned output_channels = 2;
 // second (a block arrives, a block has played) instead of every few
 // milliseconds, and the sound server asks for data once a period.
 constexpr alsa_pcm_shape output_shape{output_channels, output_rate, 2500000, 500000, output_rate / 4};
-// A caller that keeps only tens of milliseconds queued, for quick keys: a
-// ring of a fifth of a second woken every 10 ms, started once 20 ms are in.
-constexpr alsa_pcm_shape short_queue_shape{output_channels, output_rate, 200000, 10000, output_rate / 50};
+// A caller that keeps small blocks queued, for quick keys: woken every 10
+// ms, started once 20 ms are in; a ring large enough for the two seconds
+// and a half that --smooth queues when no key can come.
+constexpr alsa_pcm_shape short_queue_shape{output_channels, output_rate, 2500000, 10000, output_rate / 50};
 // The caller keeps two blocks queued; a few spare slots cost nothing.
 constexpr std::size_t queue_slots = 8;
 // A block that has not played this long after it was due means the device
@@ -59,6 +60,7 @@ public:
     // When the stream last started: at the first block, and again after an
     // underrun (a pause) or a reset.
     std::atomic<int64_t> started_ns{0};
+    std::atomic<uint64_t> underruns{0};
 
     // The device is made ready again only by the next write: a tone's
     // closing reset then costs no new stream on the sound server.
@@ -69,6 +71,14 @@ public:
     }
 
 private:
+    void opened() override {
+        snd_pcm_uframes_t ring = 0;
+        snd_pcm_uframes_t period = 0;
+        // The classic ring's blocks go whole, as they always did.
+        if (snd_pcm_get_params(pcm, &ring, &period) == 0 && period > 0 && period < output_rate / 10)
+            write_frames = period;
+    }
+
     wait_plan service() override {
         if (failure.load() != 0) {
             // Keep handing back whatever the caller still queues, so it never
@@ -91,8 +101,12 @@ private:
         }
         while (written != head.load(std::memory_order_acquire)) {
             queued_block& slot = slots[written % queue_slots];
+            // A period at a time: a PulseAudio null sink that allows rewinds
+            // held a stream back by seconds when each write brought it half
+            // a second or more, and not when the same sound came in periods.
+            const snd_pcm_uframes_t piece = std::min<snd_pcm_uframes_t>(slot.frames - slot.taken, write_frames);
             const snd_pcm_sframes_t count =
-                snd_pcm_writei(pcm, slot.samples + std::size_t{slot.taken} * output_channels, slot.frames - slot.taken);
+                snd_pcm_writei(pcm, slot.samples + std::size_t{slot.taken} * output_channels, piece);
             if (count > 0) {
                 // The first frames of a stream: after the open, a reset or
                 // an underrun.
@@ -131,6 +145,13 @@ private:
         // played out; so it has after an underrun, where the pulse plugin
         // still reports the delay it had last.
         const int asked = snd_pcm_avail_delay(pcm, &room, &delay);
+        if (device_lost(asked)) {
+            // The server went away: its blocks will never play, and the
+            // caller hears of the loss rather than of a queue run dry.
+            failure.store(alsa_failure(alsa_direction::playback, alsa_step::play, asked));
+            hand_back_all();
+            return -1;
+        }
         const bool ran_dry = asked == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN;
         if (asked == 0 && !ran_dry && delay > 0 && !delay_stands_still(delay)) {
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
@@ -159,6 +180,10 @@ private:
         return static_cast<int>(frames_left * 1000 / output_rate) + 2;
     }
 
+    static bool device_lost(int error) {
+        return error == -EIO || error == -EBADFD || error == -ENODEV || error == -ENOTCONN || error == -ECONNRESET;
+    }
+
     // Once a stream has run dry, the pulse plugin may go on reporting its
     // last few milliseconds of delay for ever: a small delay that stands
     // still for longer than a poll step has played out. A large one that
@@ -184,6 +209,10 @@ private:
         if (error == -EPIPE || error == -ESTRPIPE || error == -EINTR) {
             const int recovered = snd_pcm_recover(pcm, error, 1);
             if (recovered == 0) {
+                // Frames came after the ring ran dry while it played: a gap
+                // was heard (PipeWire's plugin fills it with silence). The
+                // end of a stream runs dry too, but nothing comes after it.
+                if (error == -EPIPE && position > played_floor) underruns.fetch_add(1);
                 played_floor = position;
                 return true;
             }
@@ -204,6 +233,7 @@ private:
         played_floor = position;
     }
 
+    snd_pcm_uframes_t write_frames = SIZE_MAX;  // a short period, or no limit
     uint64_t written = 0;       // next slot to move into the ring
     uint64_t position = 0;      // frames moved into the ring since the last reset
     uint64_t played_floor = 0;  // frames known to have played out
@@ -263,6 +293,8 @@ public:
         check_stall();
         return w().failure.load();
     }
+
+    uint64_t underruns() override { return w().underruns.load(); }
 
 private:
     output_worker& w() { return *worker_; }

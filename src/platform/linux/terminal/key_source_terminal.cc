@@ -180,10 +180,7 @@ public:
     ~terminal_key_source() override { restore(); }
 
     int poll_key() override {
-        if (!checked_) {
-            checked_ = true;
-            on_terminal_ = isatty(terminal_fd) == 1;
-        }
+        check_terminal();
         // Files, pipes and /dev/null are never read: their data is not keys.
         if (!on_terminal_) {
             return key_none;
@@ -197,7 +194,19 @@ public:
 
     void restore() override { give_back_terminal(); }
 
+    bool takes_keys() override {
+        check_terminal();
+        return on_terminal_;
+    }
+
 private:
+    void check_terminal() {
+        if (!checked_) {
+            checked_ = true;
+            on_terminal_ = isatty(terminal_fd) == 1;
+        }
+    }
+
     bool checked_ = false;
     bool on_terminal_ = false;
 };
