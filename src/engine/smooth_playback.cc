@@ -53,9 +53,10 @@ struct queued_block {
     pcm_block pcm() { return {samples.data(), frames}; }
 };
 
-// No key and no client can change the sound: it may be queued deep.
+// No key and no client can change the sound, and no stop time cuts it
+// short: it may be queued deep.
 bool unattended() {
-    return !settings.control && !current_platform->keys.takes_keys();
+    return !settings.control && settings.stop_at < 0 && !current_platform->keys.takes_keys();
 }
 
 class smooth_player {
