@@ -94,8 +94,7 @@ public:
         quitting_ = true;
         clock_source& clock = current_platform->clock;
         // The fall is heard behind what is queued.
-        const int64_t queued_ms = int64_t{block_count_} * block_frames_ * 1000 / sample_rate;
-        const int64_t until = clock.monotonic_ms() + settings.fade_ms + queued_ms + fall_patience_ms;
+        const int64_t until = clock.monotonic_ms() + settings.fade_ms + queued_ms() + fall_patience_ms;
         while (!(stream_.over() && idle()) && clock.monotonic_ms() < until && wave_out->failure() == 0) {
             feed();
             clock.sleep_ms(feed_step_ms / 2);
@@ -118,12 +117,23 @@ private:
             // device lost (which says so through its failure instead).
             if (ran_dry_at_ >= 0) tell_ran_out();
         }
+        // Fed later than the queue lasts, the device ran dry for want of
+        // sound; fed in time, it stopped taking it (a server held up). The
+        // device may tell its underrun a step or two after the late one.
+        const int64_t now = current_platform->clock.monotonic_ms();
+        if (last_feed_ms_ >= 0 && now - last_feed_ms_ > queued_ms()) late_feed_ms_ = now;
+        last_feed_ms_ = now;
+        const bool fed_late = late_feed_ms_ >= 0 && now - late_feed_ms_ <= queued_ms() + 200;
+        bool ran_dry = collected && idle() && !stream_.over();
         if (wave_out) {
             const uint64_t underruns = wave_out->underruns();
-            if (underruns != underruns_seen_ && ran_dry_at_ < 0) ran_dry_at_ = tone_second();
+            if (underruns != underruns_seen_) ran_dry = true;
             underruns_seen_ = underruns;
         }
-        if (collected && idle() && !stream_.over() && ran_dry_at_ < 0) ran_dry_at_ = tone_second();
+        if (ran_dry && ran_dry_at_ < 0) {
+            ran_dry_at_ = tone_second();
+            ran_dry_fed_late_ = fed_late;
+        }
         while (queued_ < block_count_ && !stream_.over()) {
             queued_block& block = blocks_[static_cast<size_t>((oldest_ + queued_) % block_count_)];
             const uint64_t first = stream_.position();
@@ -154,11 +164,19 @@ private:
 
     // Each underrun, once the device has played again after it.
     void tell_ran_out() {
-        log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
-                "device in time\n",
-                program_name, clock_text(ran_dry_at_).c_str());
+        if (ran_dry_fed_late_) {
+            log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
+                    "device in time\n",
+                    program_name, clock_text(ran_dry_at_).c_str());
+        } else {
+            log_err("%s: waveOut: the sound ran out %s into the tone: the sound device or its server stopped "
+                    "taking sound for a while\n",
+                    program_name, clock_text(ran_dry_at_).c_str());
+        }
         ran_dry_at_ = -1;
     }
+
+    int64_t queued_ms() const { return int64_t{block_count_} * block_frames_ * 1000 / sample_rate; }
 
     // The devices open as the first block that sounds is ready.
     bool open_devices_for(uint64_t first_frame) {
@@ -331,6 +349,9 @@ private:
     std::vector<queued_block> blocks_;
     // The tone's second where the device ran dry, until it is told; -1: none.
     int64_t ran_dry_at_ = -1;
+    bool ran_dry_fed_late_ = false;
+    int64_t last_feed_ms_ = -1;
+    int64_t late_feed_ms_ = -1;  // the last feed that came late
     uint64_t underruns_seen_ = 0;
     int oldest_ = 0;
     int queued_ = 0;
