@@ -84,6 +84,10 @@ struct wave_output {
     // the caller can sleep until then; empty where the device cannot tell,
     // and the caller then looks again within its own deadline.
     virtual wait_handle ready_handle() { return {}; }
+    // How often the device ran dry while it played and then played on,
+    // where it can tell (an underrun it recovered from); a caller that sees
+    // its own queue run out knows of the others.
+    virtual uint64_t underruns() { return 0; }
 };
 
 // An open input device: 1000 frames/s, 2 channels, S16.

@@ -223,34 +223,96 @@ TEST(smooth_run, quit_and_ctrl_c_fall_silent_and_end_as_always) {
 
 // Each tone's block holds the input from its first frame to its last, as
 // many lines as the tone has milliseconds, numbered from 0, at most 10000.
+// A last tone that ends with a block's end (3 s in all) once kept taking
+// input until the run's catch-up ran out.
 TEST(smooth_run, each_tone_gets_its_own_milliseconds_of_input) {
-    tq_test::temp_dir dir;
-    sim_platform sim;
-    sim.audio.record_samples = false;
-    // Each frame tells the millisecond it was recorded at.
-    sim.audio.input_signal = [](int64_t ms) {
-        return std::pair<int16_t, int16_t>{static_cast<int16_t>((ms - t0) % 30000), 0};
+    struct row {
+        std::vector<std::string> tones;
+        std::vector<size_t> lines;
     };
-    const tq_test::run_output r = run(sim, {"--smooth", "-m", "mor.txt", "440,3", "770,-1", "550,2", "660,12"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(sim.audio.inputs.size(), 1u);
-    std::istringstream lines(tq_test::read_file("mor.txt"));
-    std::vector<std::pair<double, std::vector<int>>> blocks;
-    double frequency;
-    int number, left, right;
-    while (lines >> frequency >> number >> left >> right) {
-        if (number == 0) blocks.push_back({frequency, {}});
-        ASSERT_FALSE(blocks.empty());
-        ASSERT_EQ(number, static_cast<int>(blocks.back().second.size()));
-        blocks.back().second.push_back(left);
+    const std::vector<row> rows{
+        {{"440,3", "770,-1", "550,2", "660,12"}, {3000, 2000, 10000}},
+        {{"440,2", "660,1"}, {2000, 1000}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.tones.front() + " ... " + r.tones.back());
+        tq_test::temp_dir dir;
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        // Each frame tells the millisecond it was recorded at.
+        sim.audio.input_signal = [](int64_t ms) {
+            return std::pair<int16_t, int16_t>{static_cast<int16_t>((ms - t0) % 30000), 0};
+        };
+        std::vector<std::string> args{"--smooth", "-m", "mor.txt"};
+        args.insert(args.end(), r.tones.begin(), r.tones.end());
+        const tq_test::run_output out = run(sim, args);
+        ASSERT_EQ(out.status, 0) << out.err;
+        EXPECT_EQ(sim.audio.inputs.size(), 1u);
+        std::istringstream lines(tq_test::read_file("mor.txt"));
+        std::vector<std::pair<double, std::vector<int>>> blocks;
+        double frequency;
+        int number, left, right;
+        while (lines >> frequency >> number >> left >> right) {
+            if (number == 0) blocks.push_back({frequency, {}});
+            ASSERT_FALSE(blocks.empty());
+            ASSERT_EQ(number, static_cast<int>(blocks.back().second.size()));
+            blocks.back().second.push_back(left);
+        }
+        ASSERT_EQ(blocks.size(), r.lines.size());
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            EXPECT_EQ(blocks[i].second.size(), r.lines[i]) << "block " << i;
+            // The blocks follow one another in the input, as the tones do.
+            if (i > 0) {
+                EXPECT_NEAR(blocks[i].second.front() - blocks[i - 1].second.front(),
+                            static_cast<int>(r.lines[i - 1]), 2);
+            }
+        }
     }
-    ASSERT_EQ(blocks.size(), 3u);
-    EXPECT_EQ(blocks[0].second.size(), 3000u);
-    EXPECT_EQ(blocks[1].second.size(), 2000u);
-    EXPECT_EQ(blocks[2].second.size(), 10000u);
-    // The blocks follow one another in the input, as the tones do.
-    EXPECT_NEAR(blocks[1].second.front() - blocks[0].second.front(), 3000, 2);
-    EXPECT_NEAR(blocks[2].second.front() - blocks[1].second.front(), 2000, 2);
+}
+
+// Each underrun is told, once the device plays again, and only then: a
+// device lost says so instead, and a pause or a deep queue is no underrun.
+// Once only the first was told, and none that the device itself reported.
+TEST(smooth_run, every_underrun_is_told_and_only_those) {
+    struct row {
+        const char* what;
+        std::vector<sim_platform::hold_up_times> hold_ups;
+        std::vector<int64_t> device_underruns;
+        bool lost = false;
+        bool on_terminal = true;  // false: no key can come, the queue is deep
+        size_t told;
+        const char* why = "";  // the reason told
+    };
+    // Fed late, the machine was too busy; fed in time, the device stopped.
+    const char* busy = "too busy";
+    const char* stopped = "stopped taking sound";
+    const std::vector<row> rows{
+        {"held up twice", {{t0 + 1500, 300}, {t0 + 3500, 300}}, {}, false, true, 2, busy},
+        {"the device ran dry twice", {}, {t0 + 2000, t0 + 4000}, false, true, 2, stopped},
+        {"the queue and the device at once", {{t0 + 1500, 300}}, {t0 + 1600}, false, true, 1, busy},
+        {"held up, a deep queue", {{t0 + 1500, 300}}, {}, false, false, 0},
+        {"lost", {}, {}, true, true, 0},
+    };
+    const std::string ran_out = "the sound ran out";
+    for (const row& r : rows) {
+        sim_platform sim;
+        sim.audio.record_samples = false;
+        sim.hold_ups = r.hold_ups;
+        sim.audio.underruns_at_ms = r.device_underruns;
+        sim.keys.terminal = r.on_terminal;
+        if (r.lost) sim.audio.outage = {t0 + 2000, -1, 5};
+        const tq_test::run_output out = run(sim, {"--smooth", "440,6"});
+        EXPECT_EQ(out.status, r.lost ? 1 : 0) << r.what << out.err;
+        size_t told = 0;
+        for (size_t at = out.err.find(ran_out); at != std::string::npos; at = out.err.find(ran_out, at + 1)) ++told;
+        EXPECT_EQ(told, r.told) << r.what << ": " << out.err;
+        if (r.told > 0) {
+            EXPECT_NE(out.err.find(r.why), std::string::npos) << r.what << ": " << out.err;
+        }
+        if (r.lost) {
+            EXPECT_NE(out.err.find("waveOut"), std::string::npos) << out.err;
+        }
+    }
 }
 
 // The largest sample of the right channel in frames [from, to).

@@ -152,9 +152,11 @@ public:
     void fall_silent() {
         if (!wave_out || stream_.over()) return;
         stream_.stop();
+        quitting_ = true;
         clock_source& clock = current_platform->clock;
+        // The fall is heard behind what is queued.
         const int64_t until = clock.monotonic_ms() + settings.fade_ms + depth_.queue_ms + fall_patience_ms;
-        while (!(stream_.over() && queued_ == 0) && clock.monotonic_ms() < until && wave_out->failure() == 0) {
+        while (!(stream_.over() && idle()) && clock.monotonic_ms() < until && wave_out->failure() == 0) {
             feed();
             if (stream_.over() && queued_ == 0) break;
             const wait_handle device = wave_out->ready_handle();
@@ -192,7 +194,7 @@ private:
     // Hands back the blocks the device has played and fills them again.
     void feed() {
         bool collected = false;
-        while (queued_ > 0 && wave_out && wave_out->is_done(blocks_[oldest_].pcm())) {
+        while (queued_ > 0 && wave_out && wave_out->is_done(blocks_[static_cast<size_t>(oldest_)].pcm())) {
             if (wave_out->failure() != 0) return;
             --queued_;
             oldest_ = (oldest_ + 1) % depth_.blocks;
@@ -200,14 +202,39 @@ private:
             oldest_began_ms_ = current_platform->clock.monotonic_ms();
             // The device plays again after a wait: it is back.
             device_wait::heard();
+            // It played on after running dry: that was an underrun, not a
+            // device lost (which says so through its failure instead).
+            if (ran_dry_at_ >= 0) tell_ran_out();
         }
-        if (collected && queued_ == 0 && !stream_.over() && !told_ran_out_) tell_ran_out();
+        // Fed later than the queue lasts, the device ran dry for want of
+        // sound; fed in time, it stopped taking it (a server held up). The
+        // device may tell its underrun a step or two after the late one.
+        const int64_t now = current_platform->clock.monotonic_ms();
+        if (last_feed_ms_ >= 0 && now - last_feed_ms_ > queued_ms()) late_feed_ms_ = now;
+        last_feed_ms_ = now;
+        const bool fed_late = late_feed_ms_ >= 0 && now - late_feed_ms_ <= queued_ms() + 200;
+        bool ran_dry = collected && idle() && !stream_.over();
+        if (wave_out) {
+            const uint64_t underruns = wave_out->underruns();
+            if (underruns != underruns_seen_) ran_dry = true;
+            underruns_seen_ = underruns;
+        }
+        if (ran_dry && ran_dry_at_ < 0) {
+            ran_dry_at_ = tone_second();
+            ran_dry_fed_late_ = fed_late;
+        }
         while (queued_ < depth_.blocks && !stream_.over()) {
             queued_block& block = blocks_[(oldest_ + queued_) % depth_.blocks];
             const uint64_t first = stream_.position();
             block.frames = stream_.render(block.samples.data(), depth_.block_frames);
-            if (block.frames == 0) break;
             note_fall_for_stop_frame();
+            if (block.frames == 0) {
+                // The last tone may end with the stream, past a block's end:
+                // its capture ends there too, not when the input is cut off.
+                // A run quit or interrupted leaves its tone out, as always.
+                if (!quitting_) follow_tones();
+                break;
+            }
             if (!wave_out && !open_devices_for(first)) return;
             follow_tones();
             // A tone's line is in the files before its first block goes out.
@@ -220,11 +247,23 @@ private:
         }
     }
 
+    // Nothing left on the device.
+    bool idle() const { return queued_ == 0; }
+
+    int64_t tone_second() const { return stream_.tone().frames_done / sample_rate; }
+
+    // Each underrun, once the device has played again after it.
     void tell_ran_out() {
-        told_ran_out_ = true;
-        log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
-                "device in time\n",
-                program_name, clock_text(stream_.tone().frames_done / sample_rate).c_str());
+        if (ran_dry_fed_late_) {
+            log_err("%s: waveOut: the sound ran out %s into the tone: the machine was too busy to feed the sound "
+                    "device in time\n",
+                    program_name, clock_text(ran_dry_at_).c_str());
+        } else {
+            log_err("%s: waveOut: the sound ran out %s into the tone: the sound device or its server stopped "
+                    "taking sound for a while\n",
+                    program_name, clock_text(ran_dry_at_).c_str());
+        }
+        ran_dry_at_ = -1;
     }
 
     // --until: the fall ends at the stop second, which the stream is told
@@ -276,6 +315,8 @@ private:
         const int64_t now_ms = current_platform->clock.monotonic_ms();
         return static_cast<int>(std::clamp<int64_t>(second_phase_.next_look_ms(now_ms) - now_ms, 1, longest_sleep_ms));
     }
+
+    int64_t queued_ms() const { return depth_.queue_ms; }
 
     // The devices open as the first block that sounds is ready.
     bool open_devices_for(uint64_t first_frame) {
@@ -397,6 +438,9 @@ private:
         device_wait::begin(failure);
         stream_.give_back(queued_frames());
         queued_ = 0;
+        // The device failed: whatever ran dry before is told as that.
+        ran_dry_at_ = -1;
+        underruns_seen_ = 0;
         if (wave_out) {
             wave_out->reset();
             wave_out.reset();
@@ -443,12 +487,18 @@ private:
     const queue_depth depth_;
     std::array<queued_block, most_blocks> blocks_{};
     std::vector<wait_handle> handles_;
+    // The tone's second where the device ran dry, until it is told; -1: none.
+    int64_t ran_dry_at_ = -1;
+    bool ran_dry_fed_late_ = false;
+    int64_t last_feed_ms_ = -1;
+    int64_t late_feed_ms_ = -1;  // the last feed that came late
+    uint64_t underruns_seen_ = 0;
     int oldest_ = 0;
     int queued_ = 0;
     int64_t last_step_ms_ = 0;
     bool paused_ = false;
     bool opened_once_ = false;
-    bool told_ran_out_ = false;
+    bool quitting_ = false;
     uint64_t captured_first_ = UINT64_MAX;
     device_failure failed_{};
     second_phase second_phase_;

@@ -73,6 +73,12 @@ struct sim_output_device final : wave_output {
         if (audio.fail_reset_output != 0) stopped_answering = audio.fail_reset_output;
     }
 
+    uint64_t underruns() override {
+        const int64_t now = audio.owner_.now_ms();
+        return static_cast<uint64_t>(std::count_if(audio.underruns_at_ms.begin(), audio.underruns_at_ms.end(),
+                                                   [&](int64_t at) { return at > opened_ms && at <= now; }));
+    }
+
     wave_error failure() override {
         if (audio.lost(opened_ms)) return audio.outage.code;
         if (stopped_answering == 0 && !queue.empty()) {
@@ -242,10 +248,15 @@ void sim_clock::sleep_ms(int ms) {
         const auto awake = std::chrono::duration_cast<std::chrono::microseconds>(now - owner_.awake_since_);
         owner_.longest_step_us = std::max<int64_t>(owner_.longest_step_us, awake.count());
     }
-    sim_platform::hold_up_times& hold_up = owner_.hold_up;
-    if (hold_up.at_ms >= 0 && owner_.now_ms() + ms >= hold_up.at_ms) {
-        ms += hold_up.ms;
-        hold_up.at_ms = -1;
+    for (sim_platform::hold_up_times* hold_up = &owner_.hold_up;;) {
+        if (hold_up->at_ms >= 0 && owner_.now_ms() + ms >= hold_up->at_ms) {
+            ms += hold_up->ms;
+            hold_up->at_ms = -1;
+        }
+        auto next = std::find_if(owner_.hold_ups.begin(), owner_.hold_ups.end(),
+                                 [](const sim_platform::hold_up_times& h) { return h.at_ms >= 0; });
+        if (next == owner_.hold_ups.end() || owner_.now_ms() + ms < next->at_ms) break;
+        hold_up = &*next;
     }
     owner_.total_sleep_ms += ms;
     owner_.advance(ms);

@@ -133,6 +133,9 @@ public:
     // none, as a device on a stopped server does; they tell so as a real
     // one does, within the start or the stall limit.
     outage_times frozen;
+    // An open output counts an underrun of its own (one it ran dry in and
+    // recovered from, as ALSA's plugins tell) at each of these times.
+    std::vector<int64_t> underruns_at_ms;
     int fail_write_number = 0;   // the n-th write of the run fails (1-based); 0: never
     wave_error fail_write_code = 0;
     bool record_samples = true;  // off for long runs: count frames only
@@ -336,6 +339,8 @@ public:
         int64_t at_ms = -1;
         int ms = 0;
     } hold_up;
+    // More of them, in time order.
+    std::vector<hold_up_times> hold_ups;
 
     sim_clock clock{*this};
     sim_wave_audio audio{*this};

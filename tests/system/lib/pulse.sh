@@ -2,7 +2,10 @@
 # "tq" receives what ALSA's default device plays, and whose default source is
 # the monitor of a second null sink "tqin", so that a test can feed the
 # capture a known signal by playing into "tqin". The pulse tools (pactl,
-# parec, pacat) reach it in every case.
+# parec, pacat) reach it in every case. Those sinks are loaded with
+# norewinds=1, for sample-exact comparisons; a third, "tqrw", allows rewinds
+# as a user's PulseAudio does, for timing checks (PULSE_SINK=tqrw sends
+# ALSA's default device there through the pulse plugin).
 #
 #   TONQUEL_SOUND_SERVER  which server, and how ALSA's default device gets there:
 #     pulseaudio      PulseAudio, through ALSA's pulse plugin (the default)
@@ -65,6 +68,7 @@ start_pulseaudio() {
     pulseaudio --daemonize=no --exit-idle-time=-1 -n \
         --load="module-null-sink sink_name=tq format=s16le channels=2 rate=44100 norewinds=1 sink_properties=device.description=First" \
         --load="module-null-sink sink_name=tqin format=s16le channels=2 rate=44100 norewinds=1" \
+        --load="module-null-sink sink_name=tqrw format=s16le channels=2 rate=44100" \
         --load=module-native-protocol-unix >"$PULSE_DIR/server.log" 2>&1 &
     PULSE_PID=$!
     SOUND_SERVER_PIDS+=("$PULSE_PID")
@@ -98,7 +102,8 @@ write_pipewire_alsa_config() {
 load_test_sinks() {
     pactl load-module module-null-sink sink_name=tq format=s16le channels=2 rate=44100 \
         sink_properties=device.description=First >/dev/null &&
-        pactl load-module module-null-sink sink_name=tqin format=s16le channels=2 rate=44100 >/dev/null
+        pactl load-module module-null-sink sink_name=tqin format=s16le channels=2 rate=44100 >/dev/null &&
+        pactl load-module module-null-sink sink_name=tqrw format=s16le channels=2 rate=44100 >/dev/null
 }
 
 start_pipewire() {

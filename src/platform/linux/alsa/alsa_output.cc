@@ -98,6 +98,7 @@ public:
     // When the stream last started: at the first block, and again after an
     // underrun (a pause) or a reset.
     std::atomic<int64_t> started_ns{0};
+    std::atomic<uint64_t> underruns{0};
 
     // The device is made ready again only by the next write: a tone's
     // closing reset then costs no new stream on the sound server.
@@ -109,6 +110,14 @@ public:
     }
 
 private:
+    void opened() override {
+        snd_pcm_uframes_t ring = 0;
+        snd_pcm_uframes_t period = 0;
+        // The classic ring's blocks go whole, as they always did.
+        if (snd_pcm_get_params(pcm, &ring, &period) == 0 && period > 0 && period < output_rate / 10)
+            write_frames = period;
+    }
+
     wait_plan service() override {
         if (failure.load() != 0) {
             // Keep handing back whatever the caller still queues, so it never
@@ -131,14 +140,19 @@ private:
         }
         while (written != head.load(std::memory_order_acquire)) {
             queued_block& slot = slots[written % queue_slots];
+            // A period at a time: a PulseAudio null sink that allows rewinds
+            // held a stream back by seconds when each write brought it half
+            // a second or more, and not when the same sound came in periods.
+            const snd_pcm_uframes_t piece = std::min<snd_pcm_uframes_t>(slot.frames - slot.taken, write_frames);
             const snd_pcm_sframes_t count =
-                snd_pcm_writei(pcm, slot.samples + std::size_t{slot.taken} * output_channels, slot.frames - slot.taken);
+                snd_pcm_writei(pcm, slot.samples + std::size_t{slot.taken} * output_channels, piece);
             if (count > 0) {
                 // The first frames of a stream: after the open, a reset or
                 // an underrun.
                 if (position == played_floor) {
                     started_ns.store(now_ns());
                     delay_has_fallen = false;
+                    last_played_ns = 0;
                 }
                 slot.taken += static_cast<uint32_t>(count);
                 position += static_cast<uint64_t>(count);
@@ -170,10 +184,31 @@ private:
         // played out; so it has after an underrun, where the pulse plugin
         // still reports the delay it had last.
         const int asked = snd_pcm_avail_delay(pcm, &room, &delay);
-        const bool delay_moves =
-            asked == 0 && snd_pcm_state(pcm) != SND_PCM_STATE_XRUN && delay > 0 && !delay_stands_still(delay);
-        if (delay_moves)
+        if (device_lost(asked)) {
+            // The server went away: its blocks will never play, and the
+            // caller hears of the loss rather than of a queue run dry.
+            failure.store(alsa_failure(alsa_direction::playback, alsa_step::play, asked));
+            hand_back_all();
+            return -1;
+        }
+        const bool ran_dry = asked == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN;
+        const bool delay_moves = asked == 0 && !ran_dry && delay > 0 && !delay_stands_still(delay);
+        if (delay_moves) {
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
+            last_played = played;
+            last_played_ns = now_ns();
+        } else if (ran_dry && last_played_ns != 0) {
+            // PipeWire's plugin calls it an underrun as soon as its ring
+            // holds less than the server asks for, the stream's last frames
+            // too, while the server still holds what it took: those frames
+            // play out at the rate, from the last delay known, and a reset
+            // before then would cut the end of the sound. Only the newest
+            // block waits for that; the others are back at once, so that a
+            // feeder that came late refills without waiting.
+            const auto since = static_cast<uint64_t>(std::max<int64_t>(0, now_ns() - last_played_ns));
+            played = std::min(position, last_played + since * output_rate / 1'000'000'000);
+            if (written - index >= 2) played = std::max(played, slots[(written - 2) % queue_slots].end.load(std::memory_order_relaxed));
+        }
         if (played < played_floor) played = played_floor;
         const bool playing = delay_moves && delay_has_fallen && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING;
         see({played, position, now_ns(), playing});
@@ -192,6 +227,10 @@ private:
         if (reckons && playing) return static_cast<int>((position - played) * 1000 / output_rate) + 2;
         const uint64_t frames_left = slots[index % queue_slots].end.load(std::memory_order_relaxed) - played;
         return static_cast<int>(frames_left * 1000 / output_rate) + 2;
+    }
+
+    static bool device_lost(int error) {
+        return error == -EIO || error == -EBADFD || error == -ENODEV || error == -ENOTCONN || error == -ECONNRESET;
     }
 
     // Once a stream has run dry, the pulse plugin may go on reporting its
@@ -219,6 +258,10 @@ private:
         if (error == -EPIPE || error == -ESTRPIPE || error == -EINTR) {
             const int recovered = snd_pcm_recover(pcm, error, 1);
             if (recovered == 0) {
+                // Frames came after the ring ran dry while it played: a gap
+                // was heard (PipeWire's plugin fills it with silence). The
+                // end of a stream runs dry too, but nothing comes after it.
+                if (error == -EPIPE && position > played_floor) underruns.fetch_add(1);
                 played_floor = position;
                 return true;
             }
@@ -251,6 +294,7 @@ private:
         [[maybe_unused]] ssize_t sent = ::write(done_fd, &one, sizeof one);
     }
 
+    snd_pcm_uframes_t write_frames = SIZE_MAX;  // a short period, or no limit
     uint64_t written = 0;       // next slot to move into the ring
     uint64_t position = 0;      // frames moved into the ring since the last reset
     uint64_t played_floor = 0;  // frames known to have played out
@@ -259,6 +303,8 @@ private:
     bool delay_has_fallen = false;  // since the stream's first frames
     std::mutex seen_mutex_;
     sighting seen_;
+    uint64_t last_played = 0;       // played by the last delay trusted, and when
+    int64_t last_played_ns = 0;     // 0: none since the stream started
 };
 
 class alsa_output final : public wave_output {
@@ -345,6 +391,7 @@ public:
         if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &due, nullptr) != 0) return told;
         return {timer_fd_, wait_handle::ready::counter};
     }
+    uint64_t underruns() override { return w().underruns.load(); }
 
 private:
     output_worker& w() { return *worker_; }

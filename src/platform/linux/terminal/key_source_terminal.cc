@@ -210,6 +210,13 @@ public:
     }
 
 private:
+    void check_terminal() {
+        if (!checked_) {
+            checked_ = true;
+            on_terminal_ = isatty(terminal_fd) == 1;
+        }
+    }
+
     bool checked_ = false;
     bool on_terminal_ = false;
 };
