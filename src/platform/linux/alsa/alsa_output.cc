@@ -5,7 +5,6 @@
 
 #include <alsa/asoundlib.h>
 #include <sys/eventfd.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,7 +14,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace {
@@ -52,9 +50,7 @@ struct queued_block {
     const int16_t* samples = nullptr;
     uint32_t frames = 0;
     uint32_t taken = 0;     // frames already in the ring; thread only
-    // Stream position after its last frame, once all of it is in the ring;
-    // 0 before. The caller reckons with it too.
-    std::atomic<uint64_t> end{0};
+    uint64_t end = 0;       // stream position after its last frame; thread only
     std::atomic<bool> done{true};
 };
 
@@ -64,31 +60,15 @@ struct queued_block {
 // hands it back once it has played (tail).
 class output_worker final : public pcm_worker {
 public:
-    explicit output_worker(bool reckoning)
-        : pcm_worker(alsa_direction::playback), reckons(reckoning), done_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    output_worker() : pcm_worker(alsa_direction::playback), done_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
     ~output_worker() override {
         if (done_fd >= 0) close(done_fd);
     }
     output_worker(const output_worker&) = delete;
     output_worker& operator=(const output_worker&) = delete;
-    // A short queue's caller reckons for itself when its blocks have played,
-    // from what the thread last saw, so that the thread wakes only when a
-    // block comes, not also when one has played: half the wake-ups.
-    const bool reckons;
     // Counts blocks handed back (and failures), for the caller's one wait.
     const int done_fd;
 
-    // What the thread last saw of a playing stream.
-    struct sighting {
-        uint64_t played = 0;    // frames played by then
-        uint64_t position = 0;  // frames in the ring by then: none plays beyond
-        int64_t at_ns = 0;
-        bool playing = false;   // the stream ran, and its delay was moving
-    };
-    sighting last_seen() {
-        std::lock_guard<std::mutex> lock(seen_mutex_);
-        return seen_;
-    }
     std::array<queued_block, queue_slots> slots;
     std::atomic<uint64_t> head{0};
     std::atomic<uint64_t> tail{0};
@@ -106,7 +86,6 @@ public:
         if (pcm != nullptr) snd_pcm_drop(pcm);
         hand_back_all();
         position = played_floor = 0;
-        see({});
     }
 
 private:
@@ -158,7 +137,7 @@ private:
                 position += static_cast<uint64_t>(count);
                 progress_ns.store(now_ns());
                 if (slot.taken >= slot.frames) {
-                    slot.end.store(position, std::memory_order_release);
+                    slot.end = position;
                     ++written;
                 }
             } else if (count == 0 || count == -EAGAIN) {
@@ -207,13 +186,11 @@ private:
             // feeder that came late refills without waiting.
             const auto since = static_cast<uint64_t>(std::max<int64_t>(0, now_ns() - last_played_ns));
             played = std::min(position, last_played + since * output_rate / 1'000'000'000);
-            if (written - index >= 2) played = std::max(played, slots[(written - 2) % queue_slots].end.load(std::memory_order_relaxed));
+            if (written - index >= 2) played = std::max(played, slots[(written - 2) % queue_slots].end);
         }
         if (played < played_floor) played = played_floor;
-        const bool playing = delay_moves && delay_has_fallen && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING;
-        see({played, position, now_ns(), playing});
         bool handed_back = false;
-        while (index != written && slots[index % queue_slots].end.load(std::memory_order_relaxed) <= played) {
+        while (index != written && slots[index % queue_slots].end <= played) {
             slots[index % queue_slots].done.store(true, std::memory_order_release);
             tail.store(++index, std::memory_order_release);
             progress_ns.store(now_ns());
@@ -221,11 +198,7 @@ private:
         }
         if (handed_back) tell_caller();
         if (index == written) return -1;
-        // The caller reckons from here on, all but the newest block, whose
-        // end only the device can tell: the thread wakes for it then, unless
-        // a later block comes first, as it does while the stream goes on.
-        if (reckons && playing) return static_cast<int>((position - played) * 1000 / output_rate) + 2;
-        const uint64_t frames_left = slots[index % queue_slots].end.load(std::memory_order_relaxed) - played;
+        const uint64_t frames_left = slots[index % queue_slots].end - played;
         return static_cast<int>(frames_left * 1000 / output_rate) + 2;
     }
 
@@ -283,11 +256,6 @@ private:
         tell_caller();
     }
 
-    void see(const sighting& seen) {
-        std::lock_guard<std::mutex> lock(seen_mutex_);
-        seen_ = seen;
-    }
-
     void tell_caller() const {
         if (done_fd < 0) return;
         const uint64_t one = 1;
@@ -301,22 +269,16 @@ private:
     snd_pcm_sframes_t last_delay = -1;  // and since when the device has said so
     int64_t last_delay_since_ns = 0;
     bool delay_has_fallen = false;  // since the stream's first frames
-    std::mutex seen_mutex_;
-    sighting seen_;
     uint64_t last_played = 0;       // played by the last delay trusted, and when
     int64_t last_played_ns = 0;     // 0: none since the stream started
 };
 
 class alsa_output final : public wave_output {
 public:
-    explicit alsa_output(std::shared_ptr<output_worker> worker)
-        : worker_(std::move(worker)), timer_fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {}
+    explicit alsa_output(std::shared_ptr<output_worker> worker) : worker_(std::move(worker)) {}
 
     // Closing drops whatever is still queued.
-    ~alsa_output() override {
-        worker_->finish();
-        if (timer_fd_ >= 0) close(timer_fd_);
-    }
+    ~alsa_output() override { worker_->finish(); }
 
     alsa_output(const alsa_output&) = delete;
     alsa_output& operator=(const alsa_output&) = delete;
@@ -334,7 +296,6 @@ public:
         slot.samples = block.samples;
         slot.frames = block.frames;
         slot.taken = 0;
-        slot.end.store(0, std::memory_order_relaxed);
         slot.done.store(false, std::memory_order_relaxed);
         w.head.store(head + 1, std::memory_order_release);
         w.wake();
@@ -344,11 +305,8 @@ public:
     bool is_done(const pcm_block& block) override {
         output_worker& w = *worker_;
         if (failure() != 0) return true;
-        const uint64_t played = reckoned_played();
         for (const queued_block& slot : w.slots) {
-            if (slot.samples != block.samples || slot.done.load(std::memory_order_acquire)) continue;
-            const uint64_t end = slot.end.load(std::memory_order_acquire);
-            if (end == 0 || end > played) return false;
+            if (slot.samples == block.samples && !slot.done.load(std::memory_order_acquire)) return false;
         }
         return true;
     }
@@ -365,57 +323,13 @@ public:
         return w().failure.load();
     }
 
-    // While the caller reckons, a timer set for when the oldest block will
-    // have played; otherwise the thread's count of blocks handed back.
-    wait_handle ready_handle() override {
-        output_worker& worker = w();
-        const wait_handle told{worker.done_fd, wait_handle::ready::counter};
-        if (!worker.reckons || timer_fd_ < 0) return told;
-        const output_worker::sighting seen = worker.last_seen();
-        if (!seen.playing) return told;
-        // Blocks reckoned played, which the thread has not handed back yet,
-        // wait for nothing.
-        const uint64_t played = reckoned_played();
-        uint64_t next_end = 0;
-        for (const queued_block& slot : worker.slots) {
-            if (slot.done.load(std::memory_order_acquire)) continue;
-            const uint64_t end = slot.end.load(std::memory_order_acquire);
-            if (end > played && end < seen.position && (next_end == 0 || end < next_end)) next_end = end;
-        }
-        if (next_end == 0) return told;
-        const uint64_t frames = next_end > seen.played ? next_end - seen.played : 0;
-        const int64_t due_ns = seen.at_ns + static_cast<int64_t>(frames * 1'000'000'000 / output_rate) + 1'000'000;
-        itimerspec due{};
-        due.it_value.tv_sec = static_cast<time_t>(due_ns / 1'000'000'000);
-        due.it_value.tv_nsec = static_cast<long>(due_ns % 1'000'000'000);
-        if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &due, nullptr) != 0) return told;
-        return {timer_fd_, wait_handle::ready::counter};
-    }
+    // The thread's count of blocks handed back (and failures).
+    wait_handle ready_handle() override { return {w().done_fd, wait_handle::ready::counter}; }
     uint64_t underruns() override { return w().underruns.load(); }
 
 private:
     output_worker& w() { return *worker_; }
 
-    // Frames played by now as the caller reckons them: from what the thread
-    // last saw, on at the stream's rate, but never to the end of what was in
-    // the ring then: a server's delay moves in steps (PipeWire's by its
-    // quantum), and the end of the last block is the thread's to tell, lest
-    // a closing reset cut it. 0 when the caller does not reckon.
-    uint64_t reckoned_played() {
-        output_worker& worker = w();
-        if (!worker.reckons) return 0;
-        // A device that stopped taking sound (a server that holds a stream
-        // back, or stopped) is no longer reckoned with once the blocks the
-        // thread has not handed back outnumber the caller's queue: the caller
-        // waits for the thread to tell again, instead of filling the ring.
-        if (worker.head.load(std::memory_order_acquire) - worker.tail.load(std::memory_order_acquire) > reckon_slack)
-            return 0;
-        const output_worker::sighting seen = worker.last_seen();
-        if (!seen.playing || seen.position == 0) return 0;
-        const int64_t since_ns = std::max<int64_t>(now_ns() - seen.at_ns, 0);
-        const uint64_t more = static_cast<uint64_t>(since_ns) * output_rate / 1'000'000'000;
-        return std::min(seen.played + more, seen.position - 1);
-    }
 
     // Blocks queued and nothing moved for the whole limit: the device is
     // not answering, and any further call would hang with it. A sound
@@ -452,13 +366,10 @@ private:
                w().progress_ns.load() + std::chrono::nanoseconds(stall_limit).count();
     }
 
-    // The caller keeps four blocks queued at most.
-    static constexpr uint64_t reckon_slack = 5;
     // Every caller looks several times a second while it plays.
     static constexpr int64_t held_ns = 2'000'000'000;
 
     std::shared_ptr<output_worker> worker_;
-    const int timer_fd_;
     int64_t last_look_ns_ = 0;
 };
 
@@ -466,7 +377,7 @@ private:
 
 wave_error open_alsa_output(const char* device_name, std::unique_ptr<wave_output>& device, int answer_limit_ms,
                             int queue_ms) {
-    auto worker = std::make_shared<output_worker>(queue_ms < long_queue_ms);
+    auto worker = std::make_shared<output_worker>();
     const alsa_pcm_shape shape = shape_for_queue(queue_ms);
     if (wave_error error = worker->open(device_name, shape, answer_limit_ms)) return error;
     device = std::make_unique<alsa_output>(std::move(worker));
