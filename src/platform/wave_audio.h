@@ -77,6 +77,9 @@ struct wave_output {
     virtual bool is_done(const pcm_block& block) = 0;
     // Stops the sound at once and hands back every queued block.
     virtual void reset() = 0;
+    // Once every block is done: lets the sound the device still holds play
+    // out, for a bounded time, before the stream closes.
+    virtual void drain() {}
     // A failure the device met on its own, between calls (it stopped
     // answering, say); 0 while it works. Later writes return it too.
     virtual wave_error failure() = 0;

@@ -177,7 +177,7 @@ TEST(smooth_run, the_player_wakes_only_for_what_needs_it_with_the_queue_the_run_
         int64_t most_wakeups;  // in the minute
         uint64_t queued_ms;
     } cases[] = {
-        {"unattended", false, false, 4 * 60 + 8, 1000},
+        {"unattended", false, false, 160 + 8, 1500},
         {"keys", true, false, 2000 + 8, 90},
         {"control", false, true, 2000 + 8, 90},
     };
@@ -190,7 +190,7 @@ TEST(smooth_run, the_player_wakes_only_for_what_needs_it_with_the_queue_the_run_
         ASSERT_EQ(run(sim, args).status, 0) << c.name;
         EXPECT_LE(sim.wakeups, c.most_wakeups) << c.name;
         EXPECT_GE(sim.wakeups, c.most_wakeups * 9 / 10) << c.name;
-        EXPECT_EQ(sim.audio.outputs[0].most_queued_frames, c.queued_ms * second / 1000) << c.name;
+        EXPECT_NEAR(static_cast<double>(sim.audio.outputs[0].most_queued_frames), static_cast<double>(c.queued_ms) * 44.1, 4) << c.name;
         EXPECT_EQ(sim.audio.outputs[0].underrun_frames, 0u) << c.name;
 
         sim_platform stopped;

@@ -45,10 +45,12 @@ fi
 # there a stream with little queued ran seconds behind the clock, and was
 # said to run dry where nothing was missing. It keeps its time (it takes
 # its 5 s, and the end of the run waits for the sound), without a gap and
-# without a word. PipeWire's own ALSA plugin takes no PULSE_SINK. The
+# without a word. PipeWire neither rewinds nor holds streams back so (its
+# null sink's monitor loses what PulseAudio would rewind): only PulseAudio's
+# sink is judged. The
 # Windows program, through Wine's PulseAudio driver, still leaves gaps of
 # 10-125 ms there: not yet judged.
-if [ "$SOUND_SERVER" != pipewire-alsa ] && [ -z "${TONQUEL_EXE:-}" ]; then
+if [ "$SOUND_SERVER" = pulseaudio ] && [ -z "${TONQUEL_EXE:-}" ]; then
     audio_record_start "$AUDIO_WORK/rewinds.raw" tqrw
     started=$(date +%s.%N)
     PULSE_SINK=tqrw "$TONQUEL_BIN" "${schedule[@]}" </dev/null >/dev/null 2>"$AUDIO_WORK/stderr"

@@ -30,7 +30,10 @@ namespace {
 // of 30, so that a change is heard within 100 ms, its ramp included, and the
 // queue never falls below 60 ms (PipeWire's PulseAudio server ran dry now
 // and then with 50 ms or less). When nothing can (the night alone), a second
-// in four blocks, and the player wakes four times a second.
+// and a half in four blocks, and the player wakes under three times a
+// second: a PulseAudio sink that allows rewinds holds a stream with less
+// queued back behind the clock (1 s queued: half a second late on a 3-s
+// tone; 1.5 s: 0.3 s, as the default player's two seconds).
 struct queue_depth {
     uint32_t block_frames;
     int blocks;
@@ -38,10 +41,11 @@ struct queue_depth {
 };
 constexpr int most_blocks = 4;
 constexpr queue_depth interactive_depth{sample_rate * 3 / 100, 3, 90};
-constexpr queue_depth unattended_depth{sample_rate / 4, 4, 1000};
-// The longest the player sleeps when nothing wakes it: a device that stops
-// handing blocks back is noticed by looking.
-constexpr int longest_sleep_ms = 250;
+constexpr queue_depth unattended_depth{sample_rate * 3 / 8, 4, 1500};
+// The longest the player sleeps when nothing wakes it (more than a deep
+// block lasts): a device that stops handing blocks back is noticed by
+// looking.
+constexpr int longest_sleep_ms = 500;
 // The fall at Ctrl-C or q gets this long to be heard, beyond its own length.
 constexpr int64_t fall_patience_ms = 250;
 
@@ -524,6 +528,7 @@ void play_schedule_smoothly() {
     player.play();
     playing = nullptr;
     if (wave_out) {
+        if (wave_out->failure() == 0) wave_out->drain();
         wave_out->reset();
         wave_out.reset();
     }

@@ -80,6 +80,13 @@ public:
     std::atomic<int64_t> started_ns{0};
     std::atomic<uint64_t> underruns{0};
 
+    void drain_on_thread() {
+        if (pcm == nullptr || snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING) return;
+        snd_pcm_nonblock(pcm, 0);
+        snd_pcm_drain(pcm);
+        snd_pcm_nonblock(pcm, 1);
+    }
+
     // The device is made ready again only by the next write: a tone's
     // closing reset then costs no new stream on the sound server.
     void reset_on_thread() {
@@ -318,6 +325,15 @@ public:
         }
     }
 
+    // What the server still holds plays out: PipeWire plays the part of a
+    // quantum left at a stream's end only when the stream is drained.
+    void drain() override {
+        if (w().failure.load() != 0 || worker_->given_up()) return;
+        if (!worker_->submit_and_await([worker = worker_.get()] { worker->drain_on_thread(); }, drain_limit)) {
+            give_up(alsa_step::stop);
+        }
+    }
+
     wave_error failure() override {
         check_stall();
         return w().failure.load();
@@ -366,6 +382,9 @@ private:
                w().progress_ns.load() + std::chrono::nanoseconds(stall_limit).count();
     }
 
+    // A drain waits for a few milliseconds of sound; a server that holds it
+    // longer is not waited for.
+    static constexpr std::chrono::milliseconds drain_limit{500};
     // Every caller looks several times a second while it plays.
     static constexpr int64_t held_ns = 2'000'000'000;
 
