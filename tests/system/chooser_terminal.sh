@@ -34,6 +34,9 @@ DATA_DIR=$(cd "$WORK/run/DATA" && pwd)
 # names the run, $2 the answer.
 run_chooser() {
     local name=$1 answer=$2 tries
+    # A server of its own: the last run's may still be on its way out, and
+    # a client that reaches it then is told that it "exited unexpectedly".
+    SOCKET="$WORK/$name.tmux"
     tmux -S "$SOCKET" new-session -d -x 120 -y 40 \
         "cd '$WORK/run' && env -u DISPLAY -u WAYLAND_DISPLAY '$TONQUEL_BIN' -g >'$WORK/$name.out' 2>'$WORK/$name.err'; echo \$? >'$WORK/$name.status'; sleep 30"
     for tries in $(seq 100); do

@@ -56,7 +56,7 @@ mapfile -t pitches <"$AUDIO_WORK/pitches"
 expect_range "first pitch" "${pitches[0]:-}" 439 441
 expect_range "second pitch" "${pitches[1]:-}" 878 882
 
-g++ -std=c++20 -O2 -pthread -o "$AUDIO_WORK/control_flood" "$(dirname "$0")/lib/control_flood.cc" || exit 1
+helper_program control_flood -pthread || exit 1
 # A steady first tone, and behind it a schedule whose reply is 3 MB.
 { echo 440,8; yes 550,1 | head -n 100000; } >"$AUDIO_WORK/long.txt"
 place=$AUDIO_WORK/flooded

@@ -89,8 +89,11 @@ timeout 30 "$TONQUEL_WINE" --control="$name-taken" --send status </dev/null >/de
 sleep 0.5
 echo "note: the squatter got $(tr -d '\r' <squat-named.out | grep impersonation | tail -1) (1 is identification; Wine gives 2 whatever the client asks)"
 kill $squatter $named_squatter 2>/dev/null
-x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o flood.exe "$lib/control_flood.cc" || exit 1
-g++ -std=c++20 -O2 -o audio_analyse "$lib/audio_analyse.cc" || exit 1
+# The builds' own helpers where they made them, else built here.
+if [ -f "${TONQUEL_BUILD_DIR:-}/tests/control_flood.exe" ]; then cp "$TONQUEL_BUILD_DIR/tests/control_flood.exe" flood.exe
+else x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o flood.exe "$lib/control_flood.cc" || exit 1; fi
+if [ -x "${TONQUEL_LINUX_BUILD_DIR:-}/tests/audio_analyse" ]; then ln -s "$TONQUEL_LINUX_BUILD_DIR/tests/audio_analyse" .
+else g++ -std=c++20 -O2 -o audio_analyse "$lib/audio_analyse.cc" || exit 1; fi
 pulse_start || exit $?
 # A steady first tone, and behind it a schedule whose reply is 3 MB.
 { echo 440,8; yes 550,1 | head -n 100000; } >long.txt

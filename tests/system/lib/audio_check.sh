@@ -3,8 +3,8 @@
 # and range checks that report what they measured.
 #
 #   audio_setup PROGRAM...   skip (77) unless the programs exist; start the
-#                            server; build the analyser; AUDIO_WORK is a
-#                            scratch folder removed at exit
+#                            server; the analyser (helper_program); AUDIO_WORK
+#                            is a scratch folder removed at exit
 #   audio_record_start RAW [SINK]
 #                            record what the sink ("tq" without one) plays;
 #                            several recordings may run at once
@@ -60,7 +60,7 @@ audio_cleanup() {
 
 audio_setup() {
     local program
-    for program in "$@" pactl parec g++; do
+    for program in "$@" pactl parec; do
         if ! command -v "$program" >/dev/null; then
             echo "SKIP: $program is missing" >&2
             exit 77
@@ -72,9 +72,23 @@ audio_setup() {
     fi
     AUDIO_WORK=$(mktemp -d /tmp/tonquel-audio.XXXXXX)
     trap audio_cleanup EXIT
-    g++ -std=c++20 -O2 -o "$AUDIO_WORK/audio_analyse" \
-        "$(dirname "${BASH_SOURCE[0]}")/audio_analyse.cc" || exit 1
+    helper_program audio_analyse || exit 1
     pulse_start || exit $?
+}
+
+# helper_program NAME [G++ FLAGS...]: $AUDIO_WORK/NAME, the program of
+# lib/NAME.cc: the build's own (TONQUEL_HELPERS_DIR), else compiled here.
+helper_program() {
+    local name=$1
+    shift
+    if [ -x "${TONQUEL_HELPERS_DIR:-}/$name" ]; then
+        ln -s "$TONQUEL_HELPERS_DIR/$name" "$AUDIO_WORK/$name"
+    elif command -v g++ >/dev/null; then
+        g++ -std=c++20 -O2 "$@" -o "$AUDIO_WORK/$name" "$(dirname "${BASH_SOURCE[0]}")/$name.cc"
+    else
+        echo "SKIP: g++ is missing" >&2
+        exit 77
+    fi
 }
 
 AUDIO_RECORDERS=()

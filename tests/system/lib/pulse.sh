@@ -65,7 +65,10 @@ pactl_answers() {
 
 start_pulseaudio() {
     command -v pulseaudio >/dev/null || return 77
-    pulseaudio --daemonize=no --exit-idle-time=-1 -n \
+    # No session bus: with a display (the Windows tests keep one), PulseAudio
+    # would start one for it and share it with every other test's server,
+    # where only the first may take its name.
+    DBUS_SESSION_BUS_ADDRESS=unix:path=$PULSE_DIR/no-session-bus pulseaudio --daemonize=no --exit-idle-time=-1 -n \
         --load="module-null-sink sink_name=tq format=s16le channels=2 rate=44100 norewinds=1 sink_properties=device.description=First" \
         --load="module-null-sink sink_name=tqin format=s16le channels=2 rate=44100 norewinds=1" \
         --load="module-null-sink sink_name=tqrw format=s16le channels=2 rate=44100" \
