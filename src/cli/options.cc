@@ -17,6 +17,7 @@
 #include "process/state.h"
 #include "schedule/admission.h"
 #include "schedule/duration.h"
+#include "web/web_checks.h"
 
 namespace {
 
@@ -481,11 +482,25 @@ void choose_control(const char* address) {
     settings.control_address = address;
 }
 
+// --web or --web=ADDRESS:PORT; nothing plays with --output.
+void choose_web(const char* address) {
+    if (address != nullptr) {
+        std::string host;
+        uint16_t port = 0;
+        const std::string error = split_web_address(address, host, port);
+        if (!error.empty()) long_option_error(error.c_str());
+    }
+    if (settings.output_path != nullptr) long_option_error("not with --output, which plays nothing");
+    settings.web = true;
+    settings.web_address = address;
+}
+
 void choose_output(const char* path) {
     if (path[0] == '\0') long_option_error("no file named");
     if (settings.output_path != nullptr) long_option_error("given twice");
     if (mor_file != nullptr) long_option_error("not with -m: an export opens no sound device");
     if (settings.control) long_option_error("not with --control: an export plays nothing to control");
+    if (settings.web) long_option_error("not with --web: an export plays nothing to control");
     if (runs_by_the_clock())
         long_option_error("not with --at, --until or --loop without a count: an export runs off the clock");
     check_export_type(path);
@@ -538,6 +553,8 @@ constexpr long_option long_options[] = {
      &run_settings::input_device},
     {"list-devices", false, true, [](const char*) { list_devices(); }},
     {.name = "control", .takes_value = true, .needs_no_sound_devices = false, .apply = choose_control,
+     .value_optional = true, .applied_early = true},
+    {.name = "web", .takes_value = true, .needs_no_sound_devices = false, .apply = choose_web,
      .value_optional = true, .applied_early = true},
     {.name = "at", .takes_value = true, .needs_no_sound_devices = false,
      .apply = [](const char* value) { settings.start_at = time_of_day_value(value); }, .early = true},
