@@ -196,10 +196,6 @@ void wrong_key_delay::right(const std::string& address) {
     kept_.erase(address);
 }
 
-bool body_length_allowed(uint64_t length) {
-    return length <= web_longest_body;
-}
-
 std::string web_command_line(std::string_view path) {
     constexpr std::string_view prefix = "/command/";
     if (path.substr(0, prefix.size()) != prefix) return "";

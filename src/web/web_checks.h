@@ -88,10 +88,6 @@ private:
     std::map<std::string, record> kept_;
 };
 
-// What a request's declared body length gets: refused before its body is
-// read, or read.
-bool body_length_allowed(uint64_t length);
-
 // The control request that a command's path names ("/command/pause"), as a
 // line for the run; empty for no command.
 std::string web_command_line(std::string_view path);
