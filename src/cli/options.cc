@@ -42,6 +42,7 @@ constexpr const char* usage_format =
 constexpr const char* help_format =
     "       %s --help | --version | --list-devices\n"
     "       %s [--control[=path]] --send command [argument]\n"
+    "       %s [--web[=address:port]] [X] ...\n"
     "\n"
     "Plays timed sequences of steady tones through the sound card, one after\n"
     "another, as 16-bit stereo at 44100 frames/s. The right channel always\n"
@@ -111,6 +112,16 @@ constexpr const char* help_format =
     "                $XDG_RUNTIME_DIR/tonquel/control. A client that sends no\n"
     "                request for 10 s is closed, unless it observes. Not with\n"
     "                --output.\n"
+    "  --web[=address:port]\n"
+    "                while the run plays, serves a page that steers it from a\n"
+    "                browser (a phone's): what plays, the next tones, and the\n"
+    "                buttons Pause, Resume, Skip, Back, +1 Hz, -1 Hz, Quit; at\n"
+    "                127.0.0.1:8765 without a value (0.0.0.0:8765 for the LAN).\n"
+    "                It prints the address to open, http://HOST:PORT/?key=KEY,\n"
+    "                on standard error; the key is kept in\n"
+    "                $XDG_CONFIG_HOME/tonquel/web-key, and a browser without it\n"
+    "                is refused. Plain HTTP: on a shared network anyone\n"
+    "                listening sees the key. Not with --output.\n"
     "  --send command [argument]\n"
     "                sends one command to the run that answers there, prints\n"
     "                what it returns as one JSON line, and ends: status,\n"
@@ -270,8 +281,8 @@ void parse_sweep(const char* value) {
     record_printf(out_stream, out_record, usage_format, program_name, program_name, program_name, program_name);
     std::string types = export_type_list();
     if (types.empty()) types = "none on this system";
-    record_printf(out_stream, out_record, help_format, program_name, program_name, types.c_str(), program_name,
-                  program_name, program_name);
+    record_printf(out_stream, out_record, help_format, program_name, program_name, program_name, types.c_str(),
+                  program_name, program_name, program_name);
     cleanup_and_exit(0);
 }
 
