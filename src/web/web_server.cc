@@ -67,6 +67,8 @@ struct shared_state {
     std::string page_json = web_page_json(view);
     std::deque<command_wait> commands;
     bool stopping = false;
+    // Commands whose answers are not yet written: the end waits for them.
+    int answers_due = 0;
     int64_t last_poll_ms = -1;
     bool end_served = false;
 };
@@ -99,6 +101,7 @@ private:
     struct question {
         asked what;
         std::function<void(const std::string&)> done;
+        bool quit = false;
     };
 
     bool stopping() {
@@ -129,7 +132,9 @@ private:
 
     void send(const std::string& line, asked what, std::function<void(const std::string&)> done = {}) {
         output_ += line;
-        questions_.push_back({what, std::move(done)});
+        // The run may close before its answer to quit gets here (a pipe
+        // drops what was not read).
+        questions_.push_back({what, std::move(done), line.find("[\"quit\"]") != std::string::npos});
     }
 
     void ask() {
@@ -249,8 +254,12 @@ private:
     // and a run that goes on is reached again.
     void hang_up() {
         connection_.reset();
-        for (question& waiting : questions_)
-            if (waiting.done) net::post(context_, [done = std::move(waiting.done)] { done("no answer from the run"); });
+        bool quit_asked = false;
+        for (question& waiting : questions_) {
+            quit_asked = quit_asked || waiting.quit;
+            const std::string error = waiting.quit ? "" : "no answer from the run";
+            if (waiting.done) net::post(context_, [done = std::move(waiting.done), error] { done(error); });
+        }
         questions_.clear();
         output_.clear();
         input_.clear();
@@ -260,7 +269,9 @@ private:
         bool ended = false;
         {
             std::lock_guard lock(shared_.mutex);
+            if (quit_asked) shared_.view.ended = true;
             ended = shared_.view.ended;
+            shared_.page_json = web_page_json(shared_.view);
         }
         if (!ended) set_lost(true);
     }
@@ -307,7 +318,10 @@ public:
         const tcp::endpoint remote = stream_.socket().remote_endpoint(error);
         if (!error) client_ = remote.address().to_string();
     }
-    ~session() { --server_.connections; }
+    ~session() {
+        --server_.connections;
+        answered();
+    }
 
     void start() { read(); }
 
@@ -430,6 +444,8 @@ private:
         if (server_.shared.commands.size() >= web_most_commands || server_.shared.view.ended)
             return answer(http::status::service_unavailable, web_reply_json("the run takes no more commands now"),
                           "application/json");
+        ++server_.shared.answers_due;
+        answer_due_ = true;
         server_.shared.commands.push_back({line, [self = shared_from_this()](const std::string& error) {
                                                self->answer(http::status::ok, web_reply_json(error),
                                                             "application/json");
@@ -445,9 +461,17 @@ private:
         auto message = std::make_shared<response>(std::move(out));
         stream_.expires_after(std::chrono::milliseconds(web_request_ms));
         http::async_write(stream_, *message, [self = shared_from_this(), message](beast::error_code error, size_t) {
+            self->answered();
             if (error || !self->keep_alive_) return self->close();
             self->read();
         });
+    }
+
+    void answered() {
+        if (!answer_due_) return;
+        answer_due_ = false;
+        std::lock_guard lock(server_.shared.mutex);
+        --server_.shared.answers_due;
     }
 
     void close() {
@@ -464,6 +488,7 @@ private:
     http::request<http::string_body> request_;
     std::string reached_, client_, given_;
     bool from_target_ = false;
+    bool answer_due_ = false;
     bool keep_alive_ = false;
     unsigned version_ = 11;
 };
@@ -526,7 +551,8 @@ void stop_web(bool wait_for_page) {
                 std::lock_guard lock(running->shared.mutex);
                 const bool page_open =
                     running->shared.last_poll_ms >= 0 && now_ms() - running->shared.last_poll_ms < page_seen_ms;
-                if (!page_open || (running->shared.view.ended && running->shared.end_served)) break;
+                const bool page_done = !page_open || (running->shared.view.ended && running->shared.end_served);
+                if (page_done && running->shared.answers_due == 0) break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
