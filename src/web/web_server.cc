@@ -19,6 +19,7 @@
 
 #include "engine/control.h"
 #include "log/log.h"
+#include "platform/os.h"
 #include "platform/platform.h"
 #include "process/exit.h"
 #include "process/release.h"
@@ -624,6 +625,7 @@ void start_web() {
     running = std::move(server);
     started->accept();
     started->http_thread = std::thread([started] {
+        lower_thread_priority();
         // A failure inside a handler ends only the page, never the run.
         while (true) {
             try {
@@ -634,6 +636,7 @@ void start_web() {
         }
     });
     started->control_thread = std::thread([started] {
+        lower_thread_priority();
         try {
             started->link->run();
         } catch (const std::exception&) {

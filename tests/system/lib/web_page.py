@@ -284,6 +284,31 @@ def flood(host, port):
         if expected not in answer + " ":
             fail(f"{name}: {answer!r}, expected{expected}")
 
+    # A flood of requests: eight clients asking for the state as fast as
+    # they can, over kept-alive connections, for two seconds.
+    import threading
+    answered = [0] * 8
+
+    def hammer(slot):
+        with socket.create_connection((host, port), timeout=3) as s:
+            end = time.monotonic() + 2
+            while time.monotonic() < end:
+                s.sendall(good.encode())
+                got = b""
+                while b"}" not in got:
+                    piece = s.recv(65536)
+                    if not piece:
+                        return
+                    got += piece
+                answered[slot] += 1
+
+    threads = [threading.Thread(target=hammer, args=(i,)) for i in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    measured("state_requests_answered_in_2s", sum(answered))
+
     # Wrong keys in a loop: five at once, then a second per try.
     wrong = f"GET /?key={'0' * 32} HTTP/1.1\r\nHost: {host}:{port}\r\nConnection: close\r\n\r\n".encode()
     times = []
