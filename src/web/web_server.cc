@@ -78,8 +78,13 @@ struct shared_state {
 // observes the run and asks for its status, and carries the commands.
 class run_link {
 public:
-    run_link(shared_state& shared, std::string address, bool private_folder, net::io_context& context)
-        : shared_(shared), address_(std::move(address)), private_folder_(private_folder), context_(context) {}
+    run_link(shared_state& shared, control_channel& channel, std::string address, bool private_folder,
+             net::io_context& context)
+        : shared_(shared),
+          channel_(channel),
+          address_(std::move(address)),
+          private_folder_(private_folder),
+          context_(context) {}
 
     void run() {
         while (!stopping()) {
@@ -115,7 +120,7 @@ private:
             std::lock_guard lock(shared_.mutex);
             if (shared_.view.ended) return false;
         }
-        control_reach reach = current_platform->control.connect(address_, private_folder_);
+        control_reach reach = channel_.connect(address_, private_folder_);
         if (!reach.connection) {
             if (!reach.busy && ++failed_tries_ > 40) set_lost(true);
             return false;
@@ -278,6 +283,7 @@ private:
     }
 
     shared_state& shared_;
+    control_channel& channel_;
     std::string address_;
     bool private_folder_;
     net::io_context& context_;
@@ -620,7 +626,8 @@ void start_web() {
     }
     err_printf("http://%s:%u/?key=%s\n", url_host(shown).c_str(), static_cast<unsigned>(port), key.c_str());
 
-    server->link = std::make_unique<run_link>(server->shared, control_address, private_folder, server->context);
+    server->link = std::make_unique<run_link>(server->shared, current_platform->control, control_address,
+                                              private_folder, server->context);
     web_server* started = server.get();
     running = std::move(server);
     started->accept();
