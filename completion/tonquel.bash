@@ -72,7 +72,8 @@ _tonquel()
                 ;;
         esac
         # --output=FILE and the devices were answered above; --wait-for-device,
-        # --at, --until and --loop take numbers, --control=PATH a socket's name.
+        # --at, --until and --loop take numbers, --web=ADDRESS:PORT an address,
+        # --control=PATH a socket's name.
         if $split && [[ $prev == --control ]]; then
             _filedir
             return
@@ -82,7 +83,7 @@ _tonquel()
             COMPREPLY=($(compgen -W '-g -f -s -b -o -v -vl -vr -V -r -S -T
                 -e -l -l=r -P -m -p --help --version --output --device
                 --input-device --list-devices --wait-for-device --allow-sleep
-                --smooth --fade --fade-in --fade-out --at --until --loop --control --send' -- "$cur"))
+                --smooth --fade --fade-in --fade-out --at --until --loop --control --web --send' -- "$cur"))
             return
         fi
     fi

@@ -17,6 +17,7 @@
 #include "process/state.h"
 #include "schedule/admission.h"
 #include "schedule/duration.h"
+#include "web/web_checks.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ constexpr const char* usage_format =
 constexpr const char* help_format =
     "       %s --help | --version | --list-devices\n"
     "       %s [--control[=path]] --send command [argument]\n"
+    "       %s [--web[=address:port]] [X] ...\n"
     "\n"
     "Plays timed sequences of steady tones through the sound card, one after\n"
     "another, as 16-bit stereo at 44100 frames/s. The right channel always\n"
@@ -111,6 +113,16 @@ constexpr const char* help_format =
     "                $XDG_RUNTIME_DIR/tonquel/control. A client that sends no\n"
     "                request for 10 s is closed, unless it observes. Not with\n"
     "                --output.\n"
+    "  --web[=address:port]\n"
+    "                while the run plays, serves a page that steers it from a\n"
+    "                browser (a phone's): what plays, the next tones, and the\n"
+    "                buttons Pause, Resume, Skip, Back, +1 Hz, -1 Hz, Quit; at\n"
+    "                127.0.0.1:8765 without a value (0.0.0.0:8765 for the LAN).\n"
+    "                It prints the address to open, http://HOST:PORT/?key=KEY,\n"
+    "                on standard error; the key is kept in\n"
+    "                $XDG_CONFIG_HOME/tonquel/web-key, and a browser without it\n"
+    "                is refused. Plain HTTP: on a shared network anyone\n"
+    "                listening sees the key. Not with --output.\n"
     "  --send command [argument]\n"
     "                sends one command to the run that answers there, prints\n"
     "                what it returns as one JSON line, and ends: status,\n"
@@ -279,8 +291,8 @@ void parse_sweep(const char* value) {
     record_printf(out_stream, out_record, usage_format, program_name, program_name, program_name, program_name);
     std::string types = export_type_list();
     if (types.empty()) types = "none on this system";
-    record_printf(out_stream, out_record, help_format, program_name, program_name, types.c_str(), program_name,
-                  program_name, program_name);
+    record_printf(out_stream, out_record, help_format, program_name, program_name, program_name, types.c_str(),
+                  program_name, program_name, program_name);
     cleanup_and_exit(0);
 }
 
@@ -491,11 +503,25 @@ void choose_control(const char* address) {
     settings.control_address = address;
 }
 
+// --web or --web=ADDRESS:PORT; nothing plays with --output.
+void choose_web(const char* address) {
+    if (address != nullptr) {
+        std::string host;
+        uint16_t port = 0;
+        const std::string error = split_web_address(address, host, port);
+        if (!error.empty()) long_option_error(error.c_str());
+    }
+    if (settings.output_path != nullptr) long_option_error("not with --output, which plays nothing");
+    settings.web = true;
+    settings.web_address = address;
+}
+
 void choose_output(const char* path) {
     if (path[0] == '\0') long_option_error("no file named");
     if (settings.output_path != nullptr) long_option_error("given twice");
     if (mor_file != nullptr) long_option_error("not with -m: an export opens no sound device");
     if (settings.control) long_option_error("not with --control: an export plays nothing to control");
+    if (settings.web) long_option_error("not with --web: an export plays nothing to control");
     if (runs_by_the_clock())
         long_option_error("not with --at, --until or --loop without a count: an export runs off the clock");
     check_export_type(path);
@@ -548,6 +574,8 @@ constexpr long_option long_options[] = {
      &run_settings::input_device},
     {"list-devices", false, true, [](const char*) { list_devices(); }},
     {.name = "control", .takes_value = true, .needs_no_sound_devices = false, .apply = choose_control,
+     .value_optional = true, .applied_early = true},
+    {.name = "web", .takes_value = true, .needs_no_sound_devices = false, .apply = choose_web,
      .value_optional = true, .applied_early = true},
     {.name = "at", .takes_value = true, .needs_no_sound_devices = false,
      .apply = [](const char* value) { settings.start_at = time_of_day_value(value); }, .early = true},

@@ -28,6 +28,7 @@
 #include "schedule/fdt.h"
 #include "schedule/frequency_file.h"
 #include "schedule/sweep.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -133,7 +134,9 @@ void play_schedule() {
     if (sounds) warn_unless_sound_devices_fit();
     // Before -r and -m create their files: a place where the run cannot
     // answer leaves nothing behind.
-    if (sounds && settings.control) start_control();
+    if (sounds && (settings.control || settings.web)) start_control();
+    // The page's server reaches the run through that place.
+    if (sounds && settings.web) start_web();
     int first = parse_options(argc, argv);
     check_positional_arguments(argc, argv, first);
     finish_offsets();

@@ -8,17 +8,26 @@
 // same from then on. A name that holds one cannot be guessed by another
 // user, so that no one else can take it first (the Windows pipe's default
 // name) or reach what it guards.
+//
+// Where a key is kept: with this machine's settings (a key that names a
+// local pipe), or with those that follow the user from machine to machine
+// (the web page's key, which a bookmark holds). On Linux both are the same
+// folder; on Windows the local and the roaming application data.
+enum class key_folder { local, roaming };
+
 struct key_store {
     virtual ~key_store() = default;
     // The key kept as name: 32 hexadecimal digits, 128 random bits. Empty,
     // and the message (without the program's name), when it cannot be had:
     // a file or folder that others may change or read is not used.
-    virtual std::string key(const std::string& name, std::string& error) = 0;
+    virtual std::string key(const std::string& name, std::string& error, key_folder folder) = 0;
+    std::string key(const std::string& name, std::string& error) { return key(name, error, key_folder::local); }
 };
 
 // This system's: on Linux in $XDG_CONFIG_HOME/tonquel (else
 // ~/.config/tonquel), made with mode 0700, each file 0600; on Windows in
-// %LOCALAPPDATA%\tonquel, each file open to the user alone.
+// %LOCALAPPDATA%\tonquel (roaming: %APPDATA%\tonquel), each file open to
+// the user alone.
 std::unique_ptr<key_store> make_system_key_store();
 
 // Whether text is a key as key() gives it.
@@ -32,7 +41,7 @@ inline bool is_key_text(const std::string& text) {
 // For a platform put together without one: no key can be had.
 inline key_store& none_key_store() {
     struct no_key_store final : key_store {
-        std::string key(const std::string& name, std::string& error) override {
+        std::string key(const std::string& name, std::string& error, key_folder) override {
             error = name + ": no place for keys on this system";
             return "";
         }

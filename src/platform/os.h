@@ -48,6 +48,10 @@ void truncate_file(FILE* file, int64_t length);
 // Bytes of physical memory; 0 when the system does not tell.
 uint64_t physical_memory_bytes();
 
+// Lets the calling thread yield to the others when the processor is short:
+// a thread that serves the network never takes time from the sound.
+void lower_thread_priority();
+
 // Routes the interrupt signals to handler, which may only record them: Ctrl-C
 // everywhere, termination and hang-up where the system has them. A reader of
 // standard output that goes away does not kill the run either, nor does a

@@ -7,8 +7,9 @@
 
 // pending_records: lines gathered for the files of the record and not yet
 // handed to them, which go out before anything is closed. control: the
-// clients of --control hear how the run ended once everything else is done.
-enum class release_order { pending_records, input_device, output_device, sound_export, session, mor_output, terminal, sleep_lock, control, count };
+// clients of --control hear how the run ended once everything else is done;
+// web: the page's server, a client of the control channel, then shows it.
+enum class release_order { pending_records, input_device, output_device, sound_export, session, mor_output, terminal, sleep_lock, control, web, count };
 
 // A namespace-scope object of the owner's: release frees the resource if it
 // is open and marks it closed; reset (may be null) forgets it between runs.

@@ -42,6 +42,10 @@ struct run_settings {
     // named (nullptr: the default place).
     bool control = false;
     const char* control_address = nullptr;
+    // --web: the run serves its page at this address and port ("ADDRESS:PORT",
+    // nullptr: 127.0.0.1:8765).
+    bool web = false;
+    const char* web_address = nullptr;
     // --at and --until: a local time of day, in seconds from midnight, at
     // which the run starts playing and stops; -1: none.
     int start_at = -1;

@@ -15,11 +15,12 @@ mkdir tones
 
 all_options=(-g -f -s -b -o -v -vl -vr -V -r -S -T -e -l -l=r -P -m -p
     --help --version --output --device --input-device --list-devices --wait-for-device --allow-sleep
-    --smooth --fade --fade-in --fade-out --at --until --loop --control --send)
+    --smooth --fade --fade-in --fade-out --at --until --loop --control --web --send)
 expect_completions "tonquel -" "${all_options[@]}"
 expect_completions "tonquel --" --help --version --output --device --input-device --list-devices \
-    --wait-for-device --allow-sleep --smooth --fade --fade-in --fade-out --at --until --loop --control --send
+    --wait-for-device --allow-sleep --smooth --fade --fade-in --fade-out --at --until --loop --control --web --send
 expect_completions "tonquel --control=" a.txt b.wav tones
+expect_completions "tonquel --web="
 expect_completions "tonquel --send " status schedule observe skip back pause resume quit add nearby
 expect_completions "tonquel --control=a.txt --send nearby " coarse fine
 expect_completions "tonquel --send add -" -1

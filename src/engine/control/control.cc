@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,8 @@ struct control_client {
 };
 
 std::unique_ptr<control_listener> listener;
+std::string listening_address;
+bool listening_private = false;
 std::vector<control_client> clients;
 // Whose turn comes first in the next step: the clients take turns across
 // steps, so that a flood from some never starves the others.
@@ -346,20 +349,39 @@ void stop_control() {
 const release_step control_release{release_order::control, stop_control, [] {
     clients.clear();
     listener.reset();
+    listening_address.clear();
+    listening_private = false;
     next_turn = 0;
     start = {};
 }};
+
+std::string random_name() {
+    std::random_device source;
+    std::string name;
+    static constexpr char digits[] = "0123456789abcdef";
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t bits = source();
+        for (int shift = 0; shift < 32; shift += 4) name += digits[(bits >> shift) & 15];
+    }
+    return name;
+}
 
 }  // namespace
 
 void start_control() {
     control_channel& channel = current_platform->control;
-    const bool named = settings.control_address != nullptr;
+    const bool named = settings.control && settings.control_address != nullptr;
     std::string error;
-    const std::string address =
-        named ? channel.named_address(settings.control_address) : channel.default_address(error);
+    std::string address = named ? channel.named_address(settings.control_address) : channel.default_address(error);
+    // Beside the default place, so that it is as private; a name no one
+    // can guess, so that another run's page never finds this one.
+    if (!settings.control && !address.empty()) address += "-web-" + random_name();
     if (!address.empty()) listener = channel.listen(address, !named, error);
-    if (listener) return;
+    if (listener) {
+        listening_address = address;
+        listening_private = !named;
+        return;
+    }
     log_err("%s: %s\n", program_name, error.c_str());
     cleanup_and_exit(1);
 }
@@ -381,6 +403,11 @@ int poll_console_key() {
 }
 
 }  // namespace
+
+std::string control_listening_address(bool& private_folder) {
+    private_folder = listening_private;
+    return listening_address;
+}
 
 int poll_keys_and_control(run_phase phase, int64_t part_elapsed) {
     const int pressed = poll_console_key();

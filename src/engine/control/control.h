@@ -24,8 +24,13 @@ constexpr int key_resume = INT_MIN + 2;
 constexpr int key_quit = INT_MIN + 3;
 
 // Starts answering at the place --control names, before anything is created
-// or sounds. A place that cannot be had ends the run with status 1.
+// or sounds; with --web alone, at a private place of a random name that only
+// the page's server knows. A place that cannot be had ends the run with
+// status 1.
 void start_control();
+// Where the run answers, for a client within this process: the address,
+// and whether it lies in the private folder; empty when it does not listen.
+std::string control_listening_address(bool& private_folder);
 
 // The key pressed; without one, the key that a client's command stands for
 // (one a step). Answers the clients' other requests meanwhile, as of

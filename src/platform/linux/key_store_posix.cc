@@ -66,9 +66,11 @@ bool read_key(const std::string& path, std::string& key, std::string& error) {
     return true;
 }
 
+// Both folders are one here: Linux keeps no roaming settings apart.
 class posix_key_store final : public key_store {
 public:
-    std::string key(const std::string& name, std::string& error) override {
+    using key_store::key;
+    std::string key(const std::string& name, std::string& error, key_folder) override {
         const char* config = getenv("XDG_CONFIG_HOME");
         const char* home = getenv("HOME");
         std::string base;

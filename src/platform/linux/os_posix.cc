@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -165,6 +167,11 @@ uint64_t physical_memory_bytes() {
     long page_size = sysconf(_SC_PAGE_SIZE);
     if (pages <= 0 || page_size <= 0) return 0;
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
+}
+
+// Linux gives each thread its own nice value.
+void lower_thread_priority() {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 }
 
 void install_interrupt_handlers(void (*handler)(int)) {

@@ -286,7 +286,8 @@ public:
 // gets its error.
 class sim_key_store final : public key_store {
 public:
-    std::string key(const std::string& name, std::string& error) override {
+    using key_store::key;
+    std::string key(const std::string& name, std::string& error, key_folder) override {
         if (name == fail) {
             error = name + ": no key here";
             return "";

@@ -45,10 +45,12 @@ bool read_key(const std::string& path, std::string& key, std::string& error) {
 
 class win32_key_store final : public key_store {
 public:
-    std::string key(const std::string& name, std::string& error) override {
-        const char* local = getenv("LOCALAPPDATA");
+    using key_store::key;
+    std::string key(const std::string& name, std::string& error, key_folder place) override {
+        const char* variable = place == key_folder::roaming ? "APPDATA" : "LOCALAPPDATA";
+        const char* local = getenv(variable);
         if (local == nullptr || local[0] == '\0') {
-            error = "LOCALAPPDATA is not set: no folder to keep " + name + " in";
+            error = std::string(variable) + " is not set: no folder to keep " + name + " in";
             return "";
         }
         const std::string folder = std::string(local) + "\\tonquel";
@@ -57,7 +59,7 @@ public:
             error = failure(path, GetLastError());
             return "";
         }
-        // The user's local application data is the user's alone already;
+        // The user's application data is the user's alone already;
         // the folder and the file say so themselves too.
         if (!CreateDirectoryA(folder.c_str(), security_.attributes()) && GetLastError() != ERROR_ALREADY_EXISTS) {
             error = failure(folder, GetLastError());

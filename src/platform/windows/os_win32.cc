@@ -87,6 +87,10 @@ uint64_t physical_memory_bytes() {
     return status.ullTotalPhys;
 }
 
+void lower_thread_priority() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 // Windows has no hang-up or termination signal to catch, and a broken pipe
 // is a failed write, not a signal. Ctrl-Break (SIGBREAK) keeps its default.
 void install_interrupt_handlers(void (*handler)(int)) {
