@@ -38,6 +38,15 @@ inline bool is_key_text(const std::string& text) {
     return true;
 }
 
+// The key that a key file's text holds, its line end left out; empty, with
+// the error, when it holds none.
+inline std::string key_in_file_text(std::string text, const std::string& path, std::string& error) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (is_key_text(text)) return text;
+    error = path + ": not a key (32 hexadecimal digits)";
+    return "";
+}
+
 // For a platform put together without one: no key can be had.
 inline key_store& none_key_store() {
     struct no_key_store final : key_store {

@@ -57,12 +57,7 @@ bool read_key(const std::string& path, std::string& key, std::string& error) {
     else if ((got = read(fd, text, sizeof text)) < 0) error = system_error(path, errno);
     close(fd);
     if (!error.empty()) return true;
-    key.assign(text, static_cast<size_t>(got));
-    while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
-    if (!is_key_text(key)) {
-        key.clear();
-        error = path + ": not a key (32 hexadecimal digits)";
-    }
+    key = key_in_file_text(std::string(text, static_cast<size_t>(got)), path, error);
     return true;
 }
 

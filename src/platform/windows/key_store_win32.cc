@@ -34,12 +34,7 @@ bool read_key(const std::string& path, std::string& key, std::string& error) {
         error = failure(path, code);
         return true;
     }
-    key.assign(text, got);
-    while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
-    if (!is_key_text(key)) {
-        key.clear();
-        error = path + ": not a key (32 hexadecimal digits)";
-    }
+    key = key_in_file_text(std::string(text, got), path, error);
     return true;
 }
 
