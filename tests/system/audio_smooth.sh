@@ -59,7 +59,10 @@ if [ "$SOUND_SERVER" = pulseaudio ] && [ -z "${TONQUEL_EXE:-}" ]; then
     audio_record_stop
     [ $status -eq 0 ] || fail "on the sink with rewinds: exit status $status: $(cat "$AUDIO_WORK/stderr")"
     grep -q 'the sound ran out' "$AUDIO_WORK/stderr" && fail "on the sink with rewinds: $(cat "$AUDIO_WORK/stderr")"
-    expect_range "seconds the run took on the sink with rewinds" "$(awk -v a="$started" -v b="$ended" 'BEGIN { print b - a }')" 4.95 5.6
+    # Alone it takes 5.1 to 5.5 s; a busy machine (the Windows build beside
+    # the tests) adds up to a second more, which the sink holds back. A short
+    # queue there fell about two seconds behind, and more under load.
+    expect_range "seconds the run took on the sink with rewinds" "$(awk -v a="$started" -v b="$ended" 'BEGIN { print b - a }')" 4.95 6.6
     # Its monitor leaves out what the sink rewinds (3.6 s of the 5 came
     # through), so only silences in it are judged.
     read -r gaps longest < <(analyse gaps "$AUDIO_WORK/rewinds.raw" right)
