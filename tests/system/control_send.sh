@@ -70,7 +70,10 @@ for player in classic smooth; do
     run=$!
     for _ in $(seq 100); do send status --control="$place" >/dev/null 2>&1 && break; sleep 0.1; done
     sleep 0.5
-    timeout 60 "$AUDIO_WORK/control_flood" "$place" 3 >"$AUDIO_WORK/$player.flood" &
+    # The flood yields the processor: what is judged is that its input never
+    # holds the run up, not whether it can starve the sound server of a
+    # two-core machine (with the Windows build beside the tests, it did).
+    timeout 60 nice -n 15 "$AUDIO_WORK/control_flood" "$place" 3 >"$AUDIO_WORK/$player.flood" &
     flood=$!
     sleep 1.5
     asked=$(date +%s%N)
