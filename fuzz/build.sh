@@ -14,7 +14,7 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
 
 # The core modules and the simulated platform: the whole program but its
 # back ends, including the exits that unwind through run_tonquel's types.
-mapfile -t sources < <(cd "$root" && find src/process src/log src/schedule src/engine src/cli -name '*.cc' \
+mapfile -t sources < <(cd "$root" && find src/process src/log src/schedule src/engine src/web src/cli -name '*.cc' \
     ! -name '*_test.cc' ! -name '*_fuzz.cc' ! -name '*_bench.cc' | sort)
 sources+=(src/platform/sim/sim_platform.cc src/platform/linux/os_posix.cc src/platform/linux/control_socket_unix.cc)
 
@@ -32,6 +32,16 @@ for source in "${sources[@]}"; do
     fi
     objects+=("$object")
 done
+# The web page, compiled in as a string as the CMake build does it.
+page=$(<"$root/src/web/page.html")
+printf '#include "web/web_server.h"\nconst char* const web_page_html = R"tonquel_page(%s)tonquel_page";\nconst size_t web_page_size = sizeof R"tonquel_page(%s)tonquel_page" - 1;\n' \
+    "$page" "$page" >"$out/web_page.cc.new"
+cmp -s "$out/web_page.cc.new" "$out/web_page.cc" || mv "$out/web_page.cc.new" "$out/web_page.cc"
+rm -f "$out/web_page.cc.new"
+if [[ ! -f $out/obj/web_page.o || $out/web_page.cc -nt $out/obj/web_page.o ]]; then
+    "$cxx" "${flags[@]}" -c "$out/web_page.cc" -o "$out/obj/web_page.o" &
+fi
+objects+=("$out/obj/web_page.o")
 wait
 
 for target in duration_fuzz frequency_file_fuzz control_request_fuzz control_answer_fuzz; do
