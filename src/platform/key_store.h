@@ -38,6 +38,17 @@ inline bool is_key_text(const std::string& text) {
     return true;
 }
 
+// Sixteen random bytes as a key's text: 32 hexadecimal digits.
+inline std::string key_text_of(const unsigned char (&random)[16]) {
+    constexpr const char* digits = "0123456789abcdef";
+    std::string key;
+    for (unsigned char byte : random) {
+        key += digits[byte >> 4];
+        key += digits[byte & 15];
+    }
+    return key;
+}
+
 // The key that a key file's text holds, its line end left out; empty, with
 // the error, when it holds none.
 inline std::string key_in_file_text(std::string text, const std::string& path, std::string& error) {

@@ -97,12 +97,7 @@ private:
             error = system_error(path, errno);
             return "";
         }
-        std::string key;
-        for (unsigned char byte : random) {
-            constexpr const char* digits = "0123456789abcdef";
-            key += digits[byte >> 4];
-            key += digits[byte & 15];
-        }
+        const std::string key = key_text_of(random);
         const std::string line = key + "\n";
         std::string draft = path + ".XXXXXX";
         const int fd = mkstemp(draft.data());  // mode 0600

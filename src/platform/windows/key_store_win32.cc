@@ -74,12 +74,7 @@ private:
             error = path + ": no random numbers from the system";
             return "";
         }
-        std::string key;
-        for (unsigned char byte : random) {
-            constexpr const char* digits = "0123456789abcdef";
-            key += digits[byte >> 4];
-            key += digits[byte & 15];
-        }
+        const std::string key = key_text_of(random);
         const std::string line = key + "\r\n";
         const std::string draft = path + "." + std::to_string(GetCurrentProcessId()) + ".new";
         HANDLE file = CreateFileA(draft.c_str(), GENERIC_WRITE, 0, security_.attributes(), CREATE_ALWAYS,
