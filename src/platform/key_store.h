@@ -42,9 +42,9 @@ inline bool is_key_text(const std::string& text) {
 inline std::string key_text_of(const unsigned char (&random)[16]) {
     constexpr const char* digits = "0123456789abcdef";
     std::string key;
-    for (unsigned char byte : random) {
-        key += digits[byte >> 4];
-        key += digits[byte & 15];
+    for (unsigned char bits : random) {
+        key += digits[bits >> 4];
+        key += digits[bits & 15];
     }
     return key;
 }
