@@ -130,6 +130,7 @@ public:
         if (!any_queued()) started_ms_ = progress_ms_ = GetTickCount64();
         const MMRESULT result = waveOutWrite(handle_, &s->header, sizeof s->header);
         s->queued = result == MMSYSERR_NOERROR;
+        if (s->queued) written_frames_ += block.frames;
         return to_wave_error(result);
     }
 
@@ -142,6 +143,25 @@ public:
     void reset() override {
         waveOutReset(handle_);
         for (slot& s : slots_) s.queued = false;
+        written_frames_ = 0;
+    }
+
+    // A header is done once the driver has taken it; the sound server
+    // behind it (Wine's PulseAudio) may still hold the end. Waits, half a
+    // second at most, until the device's position has passed every frame
+    // written, and then for the server's own short buffer.
+    void drain() override {
+        const ULONGLONG until = GetTickCount64() + 500;
+        while (GetTickCount64() < until) {
+            MMTIME time{};
+            time.wType = TIME_SAMPLES;
+            if (waveOutGetPosition(handle_, &time, sizeof time) != MMSYSERR_NOERROR || time.wType != TIME_SAMPLES)
+                break;
+            // The counters wrap after a day of sound; their difference does not.
+            if (static_cast<int32_t>(written_frames_ - time.u.sample) <= 0) break;
+            Sleep(10);
+        }
+        Sleep(server_buffer_ms);
     }
 
     // A driver that stops handing blocks back (its server gone, a device
@@ -196,6 +216,8 @@ private:
     ULONGLONG started_ms_ = 0;
     ULONGLONG progress_ms_ = 0;
     ULONGLONG last_look_ms_ = 0;
+    DWORD written_frames_ = 0;  // since the open or the last reset
+    static constexpr DWORD server_buffer_ms = 100;
     wave_error failed_ = 0;
     // Signalled by the driver as each header is done (and at open and
     // close); only for a short queue, which sleeps on it.
