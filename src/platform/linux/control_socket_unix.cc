@@ -82,6 +82,10 @@ public:
     wait_handle ready_handle() override { return {fd_, wait_handle::ready::to_read}; }
 
     control_client_connection accept() override {
+        // The run asks on every wake-up, and an accept with nobody waiting
+        // still makes and frees a socket in the kernel: a look costs less.
+        pollfd waiting{fd_, POLLIN, 0};
+        if (poll(&waiting, 1, 0) <= 0) return {};
         const int fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return {};
         ucred peer{};
