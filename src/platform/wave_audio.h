@@ -91,6 +91,13 @@ struct wave_output {
     // where it can tell (an underrun it recovered from); a caller that sees
     // its own queue run out knows of the others.
     virtual uint64_t underruns() { return 0; }
+    // How many frames, of those written since the open or the last reset,
+    // the device has played by now, as its own clock tells while the sound
+    // moves; -1 where it keeps no such clock, or while it cannot tell (the
+    // stream has not begun to move, or stands still). A caller may render
+    // its next block when the clock says a block has played, before the
+    // device hands it back.
+    virtual int64_t played_frames() { return -1; }
 };
 
 // An open input device: 1000 frames/s, 2 channels, S16.
@@ -145,4 +152,6 @@ struct wave_audio {
                                   int answer_limit_ms) = 0;
     // Names the device of the failing direction where the code comes from.
     virtual std::string error_text(wave_error code) = 0;
+    // Whether its outputs tell how far they have played (played_frames).
+    virtual bool outputs_keep_clock() const { return false; }
 };

@@ -207,7 +207,8 @@ uint32_t frame_stream::frames_before_stop_fall(uint32_t count) {
     const int64_t fall_at = stop_frame_ - level_;
     const int64_t ahead = fall_at - static_cast<int64_t>(position_);
     if (ahead > 0) return static_cast<uint32_t>(std::min<int64_t>(count, ahead));
-    tone_frames_at_fall_ = tone_.frames_done + level_;
+    tone_at_fall_ = tone_;
+    tone_at_fall_.frames_done += level_;
     fell_for_stop_frame_ = true;
     stop();
     return count;
@@ -234,7 +235,26 @@ uint32_t frame_stream::render_part(int16_t* out, uint32_t count) {
     const bool last_part = !tail_pending_ && !sound_lies_ahead();
     const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count, part_frames_ - part_done_));
     const bool fading = settings_.fade_in_frames > 0 || settings_.fade_out_frames > 0;
-    for (uint32_t f = 0; f < n; ++f) {
+    uint32_t f = 0;
+    // Most frames are a steady tone at full level: the tables as they are,
+    // up to where the run's last ramp begins.
+    if (direction_ == 0 && !pulsed_ && !fading && right_crossing_.frames_left == 0 &&
+        left_crossing_.frames_left == 0 && ramp_[static_cast<size_t>(level_)] == 1.0f) {
+        uint32_t steady = n;
+        if (last_part && !stopping_ && settings_.ramp_frames > 0)
+            steady = static_cast<uint32_t>(std::clamp<int64_t>(part_frames_ - part_done_ - level_, 0, n));
+        for (; f < steady; ++f) {
+            out[2 * f] = left_table[static_cast<size_t>(left_.phase >> 8)];
+            out[2 * f + 1] = right_table[static_cast<size_t>(right_.phase >> 8)];
+            advance(right_.phase, right_.step);
+            advance(left_.phase, left_.step);
+        }
+        part_done_ += steady;
+        tone_.frames_done += steady;
+        sound_frames_ += steady;
+        position_ += steady;
+    }
+    for (; f < n; ++f) {
         // The last ramp of the run ends with its last frame.
         if (last_part && !stopping_ && direction_ >= 0 && settings_.ramp_frames > 0 &&
             part_frames_ - part_done_ <= level_)

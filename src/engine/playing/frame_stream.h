@@ -67,11 +67,12 @@ public:
     // none.
     void stop_at_frame(int64_t frame) { stop_frame_ = frame; }
     // Once, after the stream began its fall for the stop frame: true, and
-    // the tone's frames by the fall's end.
-    bool take_fall_for_stop_frame(int64_t& tone_frames) {
+    // the tone the fall cut, its frames counted to the fall's end (a fall
+    // that ends within the same render has closed the tone by then).
+    bool take_fall_for_stop_frame(stream_tone& cut) {
         if (!fell_for_stop_frame_) return false;
         fell_for_stop_frame_ = false;
-        tone_frames = tone_frames_at_fall_;
+        cut = tone_at_fall_;
         return true;
     }
     // The sound rises from silence again: a device back after a wait.
@@ -119,7 +120,7 @@ private:
     bool paused_ = false;
     bool stopping_ = false;
     bool fell_for_stop_frame_ = false;
-    int64_t tone_frames_at_fall_ = 0;
+    stream_tone tone_at_fall_;
 
     // The level of ramps: ramp_[level_], rising or falling by one a frame.
     int32_t level_ = 0;

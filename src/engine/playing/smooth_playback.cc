@@ -26,22 +26,30 @@
 namespace {
 
 // How much sound is kept queued. When something can change the sound at any
-// moment (keys on a terminal, the control channel), 90 ms in three blocks
-// of 30, so that a change is heard within 100 ms, its ramp included, and the
-// queue never falls below 60 ms (PipeWire's PulseAudio server ran dry now
-// and then with 50 ms or less). When nothing can (the night alone), a second
-// and a half in four blocks, and the player wakes under three times a
-// second: a PulseAudio sink that allows rewinds holds a stream with less
-// queued back behind the clock (1 s queued: half a second late on a 3-s
-// tone; 1.5 s: 0.3 s, as the default player's two seconds).
+// moment (keys on a terminal, the control channel), 90 ms, so that a change
+// is heard within 100 ms, its ramp included. A device that keeps a clock
+// (ALSA's) takes it in two blocks of 45: the player renders the next block
+// into a spare as soon as the clock says one has played, rather than
+// waiting for the device to hand it back, so that the queue is topped up on
+// time and each side wakes once a block; the longer blocks halve what the
+// wake-ups cost against three blocks of 30. A device without one (WinMM)
+// hands blocks back late, after they played: three blocks of 30, so that
+// the queue never falls below 60 ms (PipeWire's PulseAudio server ran dry
+// now and then with 50 ms or less). When nothing can change the sound (the
+// night alone), a second and a half in four blocks, and the player wakes
+// under three times a second: a PulseAudio sink that allows rewinds holds a
+// stream with less queued back behind the clock (1 s queued: half a second
+// late on a 3-s tone; 1.5 s: 0.3 s, as the default player's two seconds).
 struct queue_depth {
     uint32_t block_frames;
     int blocks;
     int queue_ms;
+    bool render_ahead;
 };
 constexpr int most_blocks = 4;
-constexpr queue_depth interactive_depth{sample_rate * 3 / 100, 3, 90};
-constexpr queue_depth unattended_depth{sample_rate * 3 / 8, 4, 1500};
+constexpr queue_depth clocked_interactive_depth{sample_rate * 45 / 1000, 2, 90, true};
+constexpr queue_depth interactive_depth{sample_rate * 3 / 100, 3, 90, false};
+constexpr queue_depth unattended_depth{sample_rate * 3 / 8, 4, 1500, false};
 // The longest the player sleeps when nothing wakes it (more than a deep
 // block lasts): a device that stops handing blocks back is noticed by
 // looking.
@@ -50,7 +58,8 @@ constexpr int longest_sleep_ms = 500;
 constexpr int64_t fall_patience_ms = 250;
 
 queue_depth depth_of_run() {
-    return settings.control || current_platform->keys.has_terminal() ? interactive_depth : unattended_depth;
+    if (!settings.control && !current_platform->keys.has_terminal()) return unattended_depth;
+    return current_platform->audio.outputs_keep_clock() ? clocked_interactive_depth : interactive_depth;
 }
 
 stream_settings settings_of_run() {
@@ -106,12 +115,14 @@ private:
 struct queued_block {
     std::vector<int16_t> samples;
     uint32_t frames = 0;
+    int64_t device_end = 0;  // the device's frames written, this block's included
     pcm_block pcm() { return {samples.data(), frames}; }
 };
 
 class smooth_player {
 public:
-    explicit smooth_player(frame_stream& stream) : stream_(stream), depth_(depth_of_run()) {
+    explicit smooth_player(frame_stream& stream)
+        : stream_(stream), depth_(depth_of_run()), buffers_(depth_.blocks + (depth_.render_ahead ? 1 : 0)) {
         for (queued_block& block : blocks_) block.samples.resize(2 * size_t{depth_.block_frames});
     }
 
@@ -170,17 +181,25 @@ public:
     }
 
 private:
-    // Sleeps until the device hands a block back, a key or a client comes,
-    // a signal arrives, or at most ms.
+    // Sleeps until the device hands a block back (or, rendering ahead, its
+    // clock says one has played), a key or a client comes, a signal
+    // arrives, or at most ms.
     void wait_for_work(int ms) {
         handles_.clear();
-        if (wave_out) handles_.push_back(wave_out->ready_handle());
         handles_.push_back(current_platform->keys.ready_handle());
         const int control_limit = control_wait_handles(handles_);
         if (control_limit >= 0) ms = std::min(ms, control_limit);
-        // A device that cannot tell when a block is done is looked at as
-        // each block falls due.
-        if (wave_out && handles_.front().empty()) ms = std::min(ms, block_ms());
+        if (const int next_ms = ms_until_next_played(); next_ms >= 0) {
+            // Rendering ahead, the player wakes by the device's clock; it
+            // waits for a block back only when every buffer is out.
+            ms = std::min(ms, next_ms);
+        } else if (wave_out) {
+            const wait_handle ready = wave_out->ready_handle();
+            // A device that cannot tell when a block is done is looked at
+            // as each block falls due.
+            if (ready.empty()) ms = std::min(ms, block_ms());
+            handles_.push_back(ready);
+        }
         std::erase_if(handles_, [](const wait_handle& handle) { return handle.empty(); });
         current_platform->clock.wait(handles_, ms);
     }
@@ -201,7 +220,7 @@ private:
         while (queued_ > 0 && wave_out && wave_out->is_done(blocks_[static_cast<size_t>(oldest_)].pcm())) {
             if (wave_out->failure() != 0) return;
             --queued_;
-            oldest_ = (oldest_ + 1) % depth_.blocks;
+            oldest_ = (oldest_ + 1) % buffers_;
             collected = true;
             oldest_began_ms_ = current_platform->clock.monotonic_ms();
             // The device plays again after a wait: it is back.
@@ -227,8 +246,8 @@ private:
             ran_dry_at_ = tone_second();
             ran_dry_fed_late_ = fed_late;
         }
-        while (queued_ < depth_.blocks && !stream_.over()) {
-            queued_block& block = blocks_[(oldest_ + queued_) % depth_.blocks];
+        while (queued_ < fill_limit() && !stream_.over()) {
+            queued_block& block = blocks_[(oldest_ + queued_) % buffers_];
             const uint64_t first = stream_.position();
             block.frames = stream_.render(block.samples.data(), depth_.block_frames);
             note_fall_for_stop_frame();
@@ -247,8 +266,43 @@ private:
                 failed_ = {false, code};
                 return;
             }
+            device_written_ += block.frames;
+            block.device_end = device_written_;
             ++queued_;
         }
+    }
+
+    // The device's clock, while it keeps one for this run's queue: -1 else.
+    int64_t device_played() const {
+        if (!depth_.render_ahead || !wave_out) return -1;
+        return std::min(wave_out->played_frames(), device_written_);
+    }
+
+    // How many blocks may be out: the depth, and one more for each that the
+    // device's clock says has played before it is handed back.
+    int fill_limit() const {
+        const int64_t played = device_played();
+        int limit = depth_.blocks;
+        for (int i = 0; played >= 0 && i < queued_ && limit < buffers_; ++i) {
+            if (blocks_[static_cast<size_t>((oldest_ + i) % buffers_)].device_end > played) break;
+            ++limit;
+        }
+        return limit;
+    }
+
+    // When the next block out will have played by the device's clock (a
+    // millisecond after, so that it has); -1 when the player must wait for
+    // a block back. With every buffer out, the oldest has played and comes
+    // back as the device takes the newest, well before the next has played:
+    // the player does not wake for it.
+    int ms_until_next_played() const {
+        const int64_t played = device_played();
+        if (played < 0 || stream_.over()) return -1;
+        for (int i = 0; i < queued_; ++i) {
+            const int64_t end = blocks_[static_cast<size_t>((oldest_ + i) % buffers_)].device_end;
+            if (end > played) return static_cast<int>((end - played) * 1000 / sample_rate) + 1;
+        }
+        return -1;
     }
 
     // Nothing left on the device.
@@ -291,6 +345,8 @@ private:
     // The frame the device plays now: the oldest queued block began when
     // the one before it was handed back.
     uint64_t playing_frame(int64_t now_ms) {
+        if (const int64_t played = device_played(); played >= 0)
+            return stream_.position() - static_cast<uint64_t>(device_written_ - played);
         uint64_t frame = stream_.position() - queued_frames();
         if (queued_ > 0 && oldest_began_ms_ >= 0) {
             const int64_t played = std::max<int64_t>(now_ms - oldest_began_ms_, 0) * sample_rate / 1000;
@@ -302,13 +358,12 @@ private:
     // The stream began the fall for the stop frame as it rendered: the tone
     // it cut is recorded as stop_for_stop_time records it.
     void note_fall_for_stop_frame() {
-        int64_t tone_frames = 0;
-        if (!stream_.take_fall_for_stop_frame(tone_frames)) return;
+        stream_tone tone;
+        if (!stream_.take_fall_for_stop_frame(tone)) return;
         fell_for_stop_frame_ = true;
-        const stream_tone& tone = stream_.tone();
         // The stop frame is known to within the clock's few milliseconds: a
         // tone a little short of a second has sounded that second.
-        const int64_t sounded = (tone_frames + sample_rate / 100) / sample_rate;
+        const int64_t sounded = (tone.frames_done + sample_rate / 100) / sample_rate;
         if (tone.playing && sounded < entry_sound_seconds(tone.duration)) log_tone_cut(sounded);
     }
 
@@ -338,6 +393,7 @@ private:
             return false;
         }
         opened_once_ = true;
+        device_written_ = 0;
         if (mor_file != nullptr) stream_capture_line_up(first_frame);
         return true;
     }
@@ -390,7 +446,7 @@ private:
 
     uint64_t queued_frames() {
         uint64_t frames = 0;
-        for (int i = 0; i < queued_; ++i) frames += blocks_[(oldest_ + i) % depth_.blocks].frames;
+        for (int i = 0; i < queued_; ++i) frames += blocks_[static_cast<size_t>((oldest_ + i) % buffers_)].frames;
         return frames;
     }
 
@@ -463,6 +519,7 @@ private:
             if (!device_wait::try_due()) continue;
             device_failure again;
             if (open_output_device(again, device_wait::try_answer_limit_ms(), depth_.queue_ms)) {
+                device_written_ = 0;
                 device_wait::reopened();
                 stream_.rise();
                 return;
@@ -489,6 +546,8 @@ private:
 
     frame_stream& stream_;
     const queue_depth depth_;
+    const int buffers_;  // blocks out at most: the depth, and a spare when rendering ahead
+    int64_t device_written_ = 0;  // frames written to the device since it opened
     std::array<queued_block, most_blocks> blocks_{};
     std::vector<wait_handle> handles_;
     // The tone's second where the device ran dry, until it is told; -1: none.

@@ -27,6 +27,7 @@ struct sim_output_device final : wave_output {
     size_t opening;
     int64_t opened_ms;
     uint64_t frames_due = 0;
+    uint64_t played_since_reset = 0;
     std::deque<queued> queue;
     // As a real device tells a stall: the stream's start and its last
     // progress, from the first block after an idle spell.
@@ -69,6 +70,7 @@ struct sim_output_device final : wave_output {
 
     void reset() override {
         queue.clear();
+        played_since_reset = 0;
         started_ms = -1;
         if (audio.fail_reset_output != 0) stopped_answering = audio.fail_reset_output;
     }
@@ -92,6 +94,12 @@ struct sim_output_device final : wave_output {
     }
 
     wait_handle ready_handle() override { return {reinterpret_cast<intptr_t>(this), wait_handle::ready::counter}; }
+
+    // Exact, while the sound moves.
+    int64_t played_frames() override {
+        if (!audio.keeps_clock || queue.empty() || failure() != 0 || audio.is_frozen()) return -1;
+        return static_cast<int64_t>(played_since_reset);
+    }
 
     // When the oldest queued block will have played out; -1 for none.
     int64_t next_done_ms() const {
@@ -121,6 +129,7 @@ struct sim_output_device final : wave_output {
                 record.samples.insert(record.samples.end(), head.samples + 2 * head.played,
                                       head.samples + 2 * (head.played + take));
             head.played += take;
+            played_since_reset += take;
             record.frames_played += take;
             frames -= take;
             if (head.played == head.frames) queue.pop_front();
@@ -264,14 +273,13 @@ void sim_clock::sleep_ms(int ms) {
 }
 
 void sim_clock::wait(std::span<const wait_handle> handles, int ms) {
-    (void)handles;
     ++owner_.wakeups;
     const int64_t now = owner_.now_ms();
     int64_t until = now + std::max(ms, 0);
     auto sooner = [&](int64_t at) {
         if (at >= now) until = std::min(until, at);
     };
-    sooner(owner_.next_event_ms());
+    sooner(owner_.next_event_ms(handles));
     sooner(owner_.keys.next_key_ms());
     // A real wait takes at least a moment; one that would return at once
     // again and again is the caller's fault, and still ends.
@@ -394,6 +402,8 @@ wave_error sim_wave_audio::open_input(const char* device_name, std::unique_ptr<w
     return 0;
 }
 
+bool sim_wave_audio::outputs_keep_clock() const { return keeps_clock; }
+
 std::string sim_wave_audio::error_text(wave_error code) {
     if (code == no_such_output || code == no_such_input) {
         return std::string("no ") + (code == no_such_output ? "output" : "input") + " device matches \"" +
@@ -496,7 +506,7 @@ std::unique_ptr<sound_file> sim_sound_file_writer::create(const std::string& pat
 
 sim_platform::sim_platform() = default;
 
-int64_t sim_platform::next_event_ms() const {
+int64_t sim_platform::next_event_ms(std::span<const wait_handle> handles) const {
     int64_t next = -1;
     auto sooner = [&](int64_t at) {
         if (at > now_ms_ && (next < 0 || at < next)) next = at;
@@ -504,7 +514,12 @@ int64_t sim_platform::next_event_ms() const {
     for (const auto& s : signals_)
         if (s.code != 0) sooner(s.at_ms);
     if (next_action_ < actions_.size()) sooner(actions_[next_action_].at_ms);
-    for (const sim_output_device* device : audio.playing_) sooner(device->next_done_ms());
+    // A device's blocks wake only a wait on it.
+    for (sim_output_device* device : audio.playing_) {
+        const wait_handle ready = device->ready_handle();
+        if (std::any_of(handles.begin(), handles.end(), [&](const wait_handle& h) { return h.handle == ready.handle; }))
+            sooner(device->next_done_ms());
+    }
     return next;
 }
 

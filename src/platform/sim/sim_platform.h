@@ -94,6 +94,7 @@ public:
     wave_error open_input(const char* device_name, std::unique_ptr<wave_input>& device,
                           int answer_limit_ms) override;
     std::string error_text(wave_error code) override;
+    bool outputs_keep_clock() const override;
 
     // The devices, numbered and named as WinMM numbers and names them, and
     // chosen as there (choose_wave_device); the first is the default.
@@ -139,6 +140,9 @@ public:
     int fail_write_number = 0;   // the n-th write of the run fails (1-based); 0: never
     wave_error fail_write_code = 0;
     bool record_samples = true;  // off for long runs: count frames only
+    // Outputs tell how far they have played while the sound moves, as ALSA's
+    // do; off, as WinMM's: the caller learns only from blocks handed back.
+    bool keeps_clock = true;
     // The input signal: left and right sample of the frame recorded at the
     // given millisecond of virtual time.
     std::function<std::pair<int16_t, int16_t>(int64_t ms)> input_signal;
@@ -332,7 +336,7 @@ public:
     void at(int64_t at_ms, std::function<void()> action) { actions_.push_back({at_ms, std::move(action)}); }
     // The first moment after now at which a signal, an action or an output
     // block falls due; -1 when nothing does.
-    int64_t next_event_ms() const;
+    int64_t next_event_ms(std::span<const wait_handle> handles) const;
 
     // The process is held up once, as a busy machine holds it: the sleep
     // that reaches at_ms takes ms more.

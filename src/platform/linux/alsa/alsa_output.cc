@@ -79,6 +79,11 @@ public:
     // underrun (a pause) or a reset.
     std::atomic<int64_t> started_ns{0};
     std::atomic<uint64_t> underruns{0};
+    // The device's clock as last read: the frames played by then, at most
+    // as many as the ring then held, and when; 0 while it cannot be trusted.
+    std::atomic<int64_t> clock_ns{0};
+    std::atomic<uint64_t> clock_played{0};
+    std::atomic<uint64_t> clock_cap{0};
 
     void drain_on_thread() {
         if (pcm == nullptr || snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING) return;
@@ -93,6 +98,8 @@ public:
         if (pcm != nullptr) snd_pcm_drop(pcm);
         hand_back_all();
         position = played_floor = 0;
+        next_due_ns = 0;
+        clock_ns.store(0);
     }
 
 private:
@@ -100,8 +107,12 @@ private:
         snd_pcm_uframes_t ring = 0;
         snd_pcm_uframes_t period = 0;
         // The classic ring's blocks go whole, as they always did.
-        if (snd_pcm_get_params(pcm, &ring, &period) == 0 && period > 0 && period < output_rate / 10)
+        if (snd_pcm_get_params(pcm, &ring, &period) == 0 && period > 0 && period < output_rate / 10) {
             write_frames = period;
+            // A caller with a short queue renders by the clock, and its
+            // next block, which wakes the thread anyway, comes first.
+            hand_back_slack_ms = 4;
+        }
     }
 
     wait_plan service() override {
@@ -160,7 +171,15 @@ private:
     // sleep until the next one is due (-1: nothing in the ring).
     int hand_back_played() {
         uint64_t index = tail.load(std::memory_order_relaxed);
-        if (index == written) return -1;
+        if (index == written) {
+            next_due_ns = 0;
+            clock_ns.store(0);
+            return -1;
+        }
+        // Woken by a new block before the oldest is due: the device is not
+        // asked again, which costs the server's plugin as much as a write.
+        if (const int64_t now = now_ns(); next_due_ns != 0 && now < next_due_ns)
+            return static_cast<int>((next_due_ns - now) / 1'000'000) + hand_back_slack_ms;
         snd_pcm_sframes_t room = 0;
         snd_pcm_sframes_t delay = 0;
         uint64_t played = position;
@@ -179,10 +198,19 @@ private:
         }
         const bool ran_dry = asked == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN;
         const bool delay_moves = asked == 0 && !ran_dry && delay > 0 && !delay_stands_still(delay);
+        if (!delay_moves) clock_ns.store(0);
         if (delay_moves) {
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
             last_played = played;
             last_played_ns = now_ns();
+            if (delay_has_fallen) {
+                clock_ns.store(0);
+                clock_played.store(played);
+                clock_cap.store(position);
+                clock_ns.store(last_played_ns);
+            } else {
+                clock_ns.store(0);
+            }
         } else if (ran_dry && last_played_ns != 0) {
             // PipeWire's plugin calls it an underrun as soon as its ring
             // holds less than the server asks for, the stream's last frames
@@ -204,9 +232,14 @@ private:
             handed_back = true;
         }
         if (handed_back) tell_caller();
-        if (index == written) return -1;
+        if (index == written) {
+            next_due_ns = 0;
+            clock_ns.store(0);
+            return -1;
+        }
         const uint64_t frames_left = slots[index % queue_slots].end - played;
-        return static_cast<int>(frames_left * 1000 / output_rate) + 2;
+        next_due_ns = now_ns() + static_cast<int64_t>(frames_left * 1'000'000'000 / output_rate);
+        return static_cast<int>(frames_left * 1000 / output_rate) + hand_back_slack_ms;
     }
 
     static bool device_lost(int error) {
@@ -243,6 +276,7 @@ private:
                 // end of a stream runs dry too, but nothing comes after it.
                 if (error == -EPIPE && position > played_floor) underruns.fetch_add(1);
                 played_floor = position;
+                clock_ns.store(0);
                 return true;
             }
             error = recovered;
@@ -260,6 +294,7 @@ private:
         written = end;
         tail.store(end, std::memory_order_release);
         played_floor = position;
+        clock_ns.store(0);
         tell_caller();
     }
 
@@ -278,6 +313,8 @@ private:
     bool delay_has_fallen = false;  // since the stream's first frames
     uint64_t last_played = 0;       // played by the last delay trusted, and when
     int64_t last_played_ns = 0;     // 0: none since the stream started
+    int64_t next_due_ns = 0;        // when the oldest block should have played; 0: ask
+    int hand_back_slack_ms = 2;     // how long after that the thread looks
 };
 
 class alsa_output final : public wave_output {
@@ -342,6 +379,18 @@ public:
     // The thread's count of blocks handed back (and failures).
     wait_handle ready_handle() override { return {w().done_fd, wait_handle::ready::counter}; }
     uint64_t underruns() override { return w().underruns.load(); }
+
+    // The clock as the thread last read it, run on at the rate since, up to
+    // what the ring then held.
+    int64_t played_frames() override {
+        output_worker& worker = w();
+        const int64_t at = worker.clock_ns.load();
+        const uint64_t played = worker.clock_played.load();
+        const uint64_t cap = worker.clock_cap.load();
+        if (at == 0 || worker.clock_ns.load() != at || worker.failure.load() != 0) return -1;
+        const auto since = static_cast<uint64_t>(std::max<int64_t>(0, now_ns() - at));
+        return static_cast<int64_t>(std::min(cap, played + since * output_rate / 1'000'000'000));
+    }
 
 private:
     output_worker& w() { return *worker_; }

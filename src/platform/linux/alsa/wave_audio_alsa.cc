@@ -73,6 +73,8 @@ struct alsa_wave_audio final : wave_audio {
         return noted(open_alsa_input(opened_input_.c_str(), device, answer_limit_ms), catcher);
     }
 
+    bool outputs_keep_clock() const override { return true; }
+
     std::string error_text(wave_error code) override {
         std::string text = alsa_failure_text(code, opened_output_, opened_input_);
         if (code == failed_code_ && !library_said_.empty()) text += " (the sound library said: " + library_said_ + ")";
