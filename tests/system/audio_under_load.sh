@@ -30,8 +30,14 @@ echo "dropouts in the recording: $gaps, longest $longest ms"
 [ "$gaps" -eq 0 ] || echo "note: the device was fed throughout; the server or the recorder dropped these"
 analyse segments "$AUDIO_WORK/out.raw" | awk '$1 == "right"' >"$AUDIO_WORK/segments"
 cat "$AUDIO_WORK/segments"
-[ "$(wc -l <"$AUDIO_WORK/segments")" -eq 1 ] || fail "the tone is not one steady stretch"
-read -r _ hz _ length _ <"$AUDIO_WORK/segments"
-expect_range "pitch" "$hz" 439.1 440.9
+# The recording's own gaps split the tone where they fall; without any, it
+# is one steady stretch. Either way it holds the pitch from start to end.
+if [ "$gaps" -eq 0 ]; then
+    [ "$(wc -l <"$AUDIO_WORK/segments")" -eq 1 ] || fail "the tone is not one steady stretch"
+fi
+while read -r _ hz _; do
+    expect_range "pitch" "$hz" 439.1 440.9
+done <"$AUDIO_WORK/segments"
+length=$(awk 'NR == 1 { first = $3 } { end = $3 + $4 } END { printf "%.3f", end - first }' "$AUDIO_WORK/segments")
 expect_range "length" "$length" 19.9 21.25
 exit $AUDIO_FAILED
