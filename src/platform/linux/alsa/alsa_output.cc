@@ -98,6 +98,7 @@ public:
         if (pcm != nullptr) snd_pcm_drop(pcm);
         hand_back_all();
         position = played_floor = 0;
+        ran_dry_untold = false;
         next_due_ns = 0;
         clock_ns.store(0);
     }
@@ -147,6 +148,10 @@ private:
                 // The first frames of a stream: after the open, a reset or
                 // an underrun.
                 if (position == played_floor) {
+                    // Frames after a ring that ran dry while it played: a
+                    // gap was heard, as with an underrun the device tells.
+                    if (ran_dry_untold) underruns.fetch_add(1);
+                    ran_dry_untold = false;
                     started_ns.store(now_ns());
                     delay_has_fallen = false;
                     last_played_ns = 0;
@@ -198,6 +203,19 @@ private:
         }
         const bool ran_dry = asked == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN;
         const bool delay_moves = asked == 0 && !ran_dry && delay > 0 && !delay_stands_still(delay);
+        // A stream that kept a delay and shows none while it runs has run dry
+        // without the plugin saying so (the process was stopped, say).
+        // PipeWire's PulseAudio server runs the stream's read index on through
+        // the gap, and what comes next lands behind it, unheard, until the
+        // writes have caught up by as long as the gap lasted: the stream
+        // starts afresh instead, with the next write.
+        if (asked == 0 && !ran_dry && delay == 0 && last_delay > 0 && position > played_floor &&
+            snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING) {
+            snd_pcm_drop(pcm);
+            last_delay = -1;
+            played_floor = position;
+            ran_dry_untold = true;
+        }
         if (!delay_moves) clock_ns.store(0);
         if (delay_moves) {
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
@@ -311,6 +329,7 @@ private:
     snd_pcm_sframes_t last_delay = -1;  // and since when the device has said so
     int64_t last_delay_since_ns = 0;
     bool delay_has_fallen = false;  // since the stream's first frames
+    bool ran_dry_untold = false;    // the stream ran dry, and no underrun said so
     uint64_t last_played = 0;       // played by the last delay trusted, and when
     int64_t last_played_ns = 0;     // 0: none since the stream started
     int64_t next_due_ns = 0;        // when the oldest block should have played; 0: ask
