@@ -278,16 +278,21 @@ private:
         return std::min(wave_out->played_frames(), device_written_);
     }
 
+    // How many of the blocks out, oldest first, have played by the clock.
+    int blocks_played(int64_t played) const {
+        int count = 0;
+        while (count < queued_ && queued_block_at(count).device_end <= played) ++count;
+        return count;
+    }
+
+    const queued_block& queued_block_at(int i) const { return blocks_[static_cast<size_t>((oldest_ + i) % buffers_)]; }
+
     // How many blocks may be out: the depth, and one more for each that the
     // device's clock says has played before it is handed back.
     int fill_limit() const {
         const int64_t played = device_played();
-        int limit = depth_.blocks;
-        for (int i = 0; played >= 0 && i < queued_ && limit < buffers_; ++i) {
-            if (blocks_[static_cast<size_t>((oldest_ + i) % buffers_)].device_end > played) break;
-            ++limit;
-        }
-        return limit;
+        if (played < 0) return depth_.blocks;
+        return std::min(buffers_, depth_.blocks + blocks_played(played));
     }
 
     // When the next block out will have played by the device's clock (a
@@ -298,11 +303,9 @@ private:
     int ms_until_next_played() const {
         const int64_t played = device_played();
         if (played < 0 || stream_.over()) return -1;
-        for (int i = 0; i < queued_; ++i) {
-            const int64_t end = blocks_[static_cast<size_t>((oldest_ + i) % buffers_)].device_end;
-            if (end > played) return static_cast<int>((end - played) * 1000 / sample_rate) + 1;
-        }
-        return -1;
+        const int next = blocks_played(played);
+        if (next == queued_) return -1;
+        return static_cast<int>((queued_block_at(next).device_end - played) * 1000 / sample_rate) + 1;
     }
 
     // Nothing left on the device.
@@ -342,8 +345,8 @@ private:
         stop_second_ = stop_second;
     }
 
-    // The frame the device plays now: the oldest queued block began when
-    // the one before it was handed back.
+    // The frame the device plays now: by its clock where it keeps one; else
+    // the oldest queued block began when the one before it was handed back.
     uint64_t playing_frame(int64_t now_ms) {
         if (const int64_t played = device_played(); played >= 0)
             return stream_.position() - static_cast<uint64_t>(device_written_ - played);
@@ -446,7 +449,7 @@ private:
 
     uint64_t queued_frames() {
         uint64_t frames = 0;
-        for (int i = 0; i < queued_; ++i) frames += blocks_[static_cast<size_t>((oldest_ + i) % buffers_)].frames;
+        for (int i = 0; i < queued_; ++i) frames += queued_block_at(i).frames;
         return frames;
     }
 

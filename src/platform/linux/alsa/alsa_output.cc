@@ -100,7 +100,6 @@ public:
         position = played_floor = 0;
         ran_dry_untold = false;
         next_due_ns = 0;
-        clock_ns.store(0);
     }
 
 private:
@@ -176,11 +175,7 @@ private:
     // sleep until the next one is due (-1: nothing in the ring).
     int hand_back_played() {
         uint64_t index = tail.load(std::memory_order_relaxed);
-        if (index == written) {
-            next_due_ns = 0;
-            clock_ns.store(0);
-            return -1;
-        }
+        if (index == written) return ring_empty();
         // Woken by a new block before the oldest is due: the device is not
         // asked again, which costs the server's plugin as much as a write.
         if (const int64_t now = now_ns(); next_due_ns != 0 && now < next_due_ns)
@@ -216,19 +211,10 @@ private:
             played_floor = position;
             ran_dry_untold = true;
         }
-        if (!delay_moves) clock_ns.store(0);
         if (delay_moves) {
             played = static_cast<uint64_t>(delay) < position ? position - static_cast<uint64_t>(delay) : 0;
             last_played = played;
             last_played_ns = now_ns();
-            if (delay_has_fallen) {
-                clock_ns.store(0);
-                clock_played.store(played);
-                clock_cap.store(position);
-                clock_ns.store(last_played_ns);
-            } else {
-                clock_ns.store(0);
-            }
         } else if (ran_dry && last_played_ns != 0) {
             // PipeWire's plugin calls it an underrun as soon as its ring
             // holds less than the server asks for, the stream's last frames
@@ -242,6 +228,9 @@ private:
             if (written - index >= 2) played = std::max(played, slots[(written - 2) % queue_slots].end);
         }
         if (played < played_floor) played = played_floor;
+        // The caller renders ahead by the clock only once the stream plays.
+        if (delay_moves && delay_has_fallen) publish_clock(played);
+        else clock_ns.store(0);
         bool handed_back = false;
         while (index != written && slots[index % queue_slots].end <= played) {
             slots[index % queue_slots].done.store(true, std::memory_order_release);
@@ -250,14 +239,24 @@ private:
             handed_back = true;
         }
         if (handed_back) tell_caller();
-        if (index == written) {
-            next_due_ns = 0;
-            clock_ns.store(0);
-            return -1;
-        }
+        if (index == written) return ring_empty();
         const uint64_t frames_left = slots[index % queue_slots].end - played;
         next_due_ns = now_ns() + static_cast<int64_t>(frames_left * 1'000'000'000 / output_rate);
         return static_cast<int>(frames_left * 1000 / output_rate) + hand_back_slack_ms;
+    }
+
+    int ring_empty() {
+        next_due_ns = 0;
+        clock_ns.store(0);
+        return -1;
+    }
+
+    // Written as a sequence lock: the caller reads the time on both sides.
+    void publish_clock(uint64_t played) {
+        clock_ns.store(0);
+        clock_played.store(played);
+        clock_cap.store(position);
+        clock_ns.store(last_played_ns);
     }
 
     static bool device_lost(int error) {
