@@ -92,8 +92,9 @@ TEST_P(wave_audio_contract, written_blocks_are_done_once_they_have_played_and_re
     // A clock the player renders ahead by: never past what was written nor
     // ahead of the time since by more than a short block (PipeWire's
     // PulseAudio server takes some 30 ms into its own buffer at once), never
-    // back by more than a few milliseconds, and known while the sound moves
-    // where the back end says it keeps one.
+    // back by more than a few milliseconds, and never known where the back
+    // end says it keeps none. (Two long blocks give the thread too few looks
+    // to be sure of seeing the delay fall, on a busy machine.)
     int64_t last_played = -1;
     bool clock_known = false;
     ASSERT_TRUE(within(device_start_limit_ms, [&] {
@@ -107,7 +108,7 @@ TEST_P(wave_audio_contract, written_blocks_are_done_once_they_have_played_and_re
         }
         return output->is_done(block_a_) && output->is_done(block_b_);
     }));
-    EXPECT_EQ(clock_known, audio().outputs_keep_clock());
+    EXPECT_TRUE(audio().outputs_keep_clock() || !clock_known) << "a clock from a back end that keeps none";
     EXPECT_GE(harness_->now_ms() - started, 600) << "a second of sound came back too soon";
     EXPECT_EQ(output->failure(), 0) << audio().error_text(output->failure());
 
