@@ -198,13 +198,17 @@ private:
         }
         const bool ran_dry = asked == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN;
         const bool delay_moves = asked == 0 && !ran_dry && delay > 0 && !delay_stands_still(delay);
-        // A stream that kept a delay and shows none while it runs has run dry
+        // A stream that shows no delay while it runs, when by the last delay
+        // known and the rate all it was given has played, has run dry
         // without the plugin saying so (the process was stopped, say).
         // PipeWire's PulseAudio server runs the stream's read index on through
         // the gap, and what comes next lands behind it, unheard, until the
         // writes have caught up by as long as the gap lasted: the stream
-        // starts afresh instead, with the next write.
-        if (asked == 0 && !ran_dry && delay == 0 && last_delay > 0 && position > played_floor &&
+        // starts afresh instead, with the next write. A PulseAudio sink that
+        // allows rewinds shows no delay too as it holds a starting stream
+        // back, but with no room either: it still holds the sound.
+        if (asked == 0 && !ran_dry && delay == 0 && room >= snd_pcm_sframes_t{output_rate / 100} &&
+            position > played_floor && last_played_ns != 0 && played_by_rate() >= position &&
             snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING) {
             snd_pcm_drop(pcm);
             last_delay = -1;
@@ -223,8 +227,7 @@ private:
             // before then would cut the end of the sound. Only the newest
             // block waits for that; the others are back at once, so that a
             // feeder that came late refills without waiting.
-            const auto since = static_cast<uint64_t>(std::max<int64_t>(0, now_ns() - last_played_ns));
-            played = std::min(position, last_played + since * output_rate / 1'000'000'000);
+            played = std::min(position, played_by_rate());
             if (written - index >= 2) played = std::max(played, slots[(written - 2) % queue_slots].end);
         }
         if (played < played_floor) played = played_floor;
@@ -243,6 +246,12 @@ private:
         const uint64_t frames_left = slots[index % queue_slots].end - played;
         next_due_ns = now_ns() + static_cast<int64_t>(frames_left * 1'000'000'000 / output_rate);
         return static_cast<int>(frames_left * 1000 / output_rate) + hand_back_slack_ms;
+    }
+
+    // Played by now, from the last delay known at the rate.
+    uint64_t played_by_rate() const {
+        const auto since = static_cast<uint64_t>(std::max<int64_t>(0, now_ns() - last_played_ns));
+        return last_played + since * output_rate / 1'000'000'000;
     }
 
     int ring_empty() {
