@@ -60,7 +60,8 @@ thaw
 # pulse plugin on PipeWire's server shows a stream that ran dry without an
 # underrun, and took the next second's writes for lost). That server may
 # run the fresh stream dry once more as it starts, and each gap may be told
-# by the player and the device both.
+# by the player and the device both; a busy machine's gaps in the run's
+# first second, before the hold, are not counted.
 started=$(date +%s.%N)
 "$TONQUEL_BIN" --smooth --control="$AUDIO_WORK/control" 440,6 </dev/null >/dev/null 2>"$AUDIO_WORK/stderr" &
 player=$!
@@ -72,6 +73,6 @@ expect_exit "$player" 8 "the player held for 1.5 s"
 echo "player held: status $status after $(elapsed_since "$started") s"
 cat "$AUDIO_WORK/stderr"
 [ "$status" -eq 0 ] || fail "exit status $status after the player was held, expected 0"
-told=$(grep -c 'the sound ran out' "$AUDIO_WORK/stderr")
+told=$(grep -c 'the sound ran out [0-9]*:0[1-9]' "$AUDIO_WORK/stderr")
 [ "$told" -le 4 ] || fail "the gap was told $told times"
 exit $AUDIO_FAILED
