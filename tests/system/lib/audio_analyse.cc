@@ -102,11 +102,13 @@ int peak(const channel_samples& s, std::size_t begin, std::size_t end) {
 
 // Windows of 50 ms, each silent or with a frequency; neighbouring windows
 // within 2% of each other make one segment. Windows that straddle a change
-// of tone come out as short segments, which are left out. One or two
+// of tone come out as short segments, which are left out. Up to six
 // windows that break a steady tone whose pitch goes on after them are a
 // glitch of the sound server or of the recorder, not a change of tone: they
 // stay in the segment, said on standard error (the gaps command judges
-// dropouts).
+// dropouts). A busy machine that starves PipeWire's ALSA plugin, whose thread
+// runs in the player's process, breaks a tone by 150 ms with the player's own
+// ring full, and tonquel's tones last a second or more.
 void print_segments(const char* name, const channel_samples& s) {
     struct segment {
         double frequency_sum = 0.0;
@@ -127,7 +129,7 @@ void print_segments(const char* name, const channel_samples& s) {
         return seg.windows > 0 && frequency > 0.0 &&
                std::fabs(frequency - seg.frequency_sum / double(seg.windows)) < 0.02 * frequency;
     };
-    constexpr std::size_t max_glitch = 2;
+    constexpr std::size_t max_glitch = 6;
     segment current;
     for (std::size_t at = 0; at + window <= s.size(); at += window) {
         const int level = peak(s, at, at + window);
