@@ -182,13 +182,7 @@ TEST(smooth_run, the_player_wakes_only_for_what_needs_it_with_the_queue_the_run_
         {"keys", true, false, 1334 + 8, 90},
         // WinMM's blocks come back only after they played: shorter ones.
         {"keys, no device clock", true, false, 2000 + 8, 90, false},
-#ifdef _WIN32
-        // The named pipe cannot be waited on: it is looked at every 25 ms,
-        // besides the blocks.
-        {"control", false, true, 2668 + 8, 90},
-#else
         {"control", false, true, 1334 + 8, 90},
-#endif
     };
     for (const case_& c : cases) {
         sim_platform sim;

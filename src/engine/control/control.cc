@@ -429,8 +429,8 @@ int poll_keys_and_control(run_phase phase, int64_t part_elapsed) {
 
 int control_wait_handles(std::vector<wait_handle>& handles) {
     if (!listener) return -1;
-    // A channel that cannot be waited on (the named pipe) is looked at as
-    // often as a short queue's blocks come back anyway.
+    // A channel that cannot be waited on is looked at as often as a short
+    // queue's blocks come back anyway.
     constexpr int look_ms = 25;
     int limit = -1;
     auto add = [&](const wait_handle& handle) {

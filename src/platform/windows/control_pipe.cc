@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -16,36 +17,32 @@ constexpr DWORD pipe_buffer = 64 * 1024;
 constexpr const char* pipe_prefix = "\\\\.\\pipe\\";
 
 // Both ends are opened for overlapped use, so that no read or write of the
-// run ever waits for a client that does not read.
+// run ever waits for a client that does not read. A read is kept pending,
+// so that its event tells the run's one wait when something arrived or the
+// other end went; the write's event, when the pipe takes data again.
 class pipe_connection final : public control_connection {
 public:
-    explicit pipe_connection(HANDLE pipe) : pipe_(pipe) {}
+    explicit pipe_connection(HANDLE pipe) : pipe_(pipe) { start_read(); }
     pipe_connection(const pipe_connection&) = delete;
     pipe_connection& operator=(const pipe_connection&) = delete;
 
     ~pipe_connection() override {
-        if (writing_) {
-            CancelIoEx(pipe_, &write_);
-            DWORD ignored = 0;
-            GetOverlappedResult(pipe_, &write_, &ignored, TRUE);
-        }
+        // The buffers the system still fills or reads must outlive it.
+        if (writing_) finish_cancelled(write_);
+        if (reading_) finish_cancelled(read_);
         CloseHandle(pipe_);
         CloseHandle(read_event_);
         CloseHandle(write_event_);
     }
 
     long receive(char* buffer, size_t size) override {
-        DWORD waiting = 0;
-        if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &waiting, nullptr)) return -1;
-        if (waiting == 0) return 0;
-        OVERLAPPED read{};
-        read.hEvent = read_event_;
-        DWORD got = 0;
-        const DWORD wanted = static_cast<DWORD>(std::min<size_t>(waiting, size));
-        // What was peeked is there: the read completes at once.
-        if (!ReadFile(pipe_, buffer, wanted, nullptr, &read) && GetLastError() != ERROR_IO_PENDING) return -1;
-        if (!GetOverlappedResult(pipe_, &read, &got, TRUE)) return -1;
-        return static_cast<long>(got);
+        collect_read();
+        if (inbox_taken_ == inbox_size_) return gone_ ? -1 : 0;
+        const size_t count = std::min(size, inbox_size_ - inbox_taken_);
+        std::memcpy(buffer, inbox_.data() + inbox_taken_, count);
+        inbox_taken_ += count;
+        if (inbox_taken_ == inbox_size_) start_read();
+        return static_cast<long>(count);
     }
 
     long send(const char* data, size_t size) override {
@@ -68,20 +65,63 @@ public:
     }
 
     bool wait_for_input(int ms) override {
-        // In short steps, so that Ctrl-C, which only sets a flag, acts soon.
-        constexpr int step_ms = 10;
-        for (int waited = 0; waited < ms; waited += step_ms) {
-            DWORD waiting = 0;
-            if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0) return true;
-            Sleep(step_ms);
-        }
-        return false;
+        collect_read();
+        if (inbox_taken_ < inbox_size_ || gone_) return true;
+        WaitForSingleObject(read_event_, static_cast<DWORD>(std::max(ms, 0)));
+        collect_read();
+        return inbox_taken_ < inbox_size_ || gone_;
+    }
+
+    wait_handle ready_handle(bool to_write) override {
+        return {reinterpret_cast<intptr_t>(to_write ? write_event_ : read_event_), wait_handle::ready::to_read};
     }
 
 private:
+    void start_read() {
+        inbox_size_ = inbox_taken_ = 0;
+        if (gone_) return;
+        read_ = OVERLAPPED{};
+        read_.hEvent = read_event_;
+        // Done at once or pending, the result comes the same way.
+        if (ReadFile(pipe_, inbox_.data(), static_cast<DWORD>(inbox_.size()), nullptr, &read_) ||
+            GetLastError() == ERROR_IO_PENDING) {
+            reading_ = true;
+            return;
+        }
+        gone_ = true;
+        // The wait wakes to find it gone.
+        SetEvent(read_event_);
+    }
+
+    void collect_read() {
+        if (!reading_) return;
+        DWORD got = 0;
+        if (GetOverlappedResult(pipe_, &read_, &got, FALSE)) {
+            reading_ = false;
+            inbox_size_ = got;
+            if (got == 0) start_read();
+        } else if (GetLastError() != ERROR_IO_INCOMPLETE) {
+            reading_ = false;
+            gone_ = true;
+        }
+    }
+
+    void finish_cancelled(OVERLAPPED& operation) {
+        CancelIoEx(pipe_, &operation);
+        DWORD ignored = 0;
+        GetOverlappedResult(pipe_, &operation, &ignored, TRUE);
+    }
+
     HANDLE pipe_;
     HANDLE read_event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE write_event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Set at first: the pipe takes data until a write is pending.
+    HANDLE write_event_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    OVERLAPPED read_{};
+    std::array<char, 4096> inbox_{};
+    size_t inbox_size_ = 0;
+    size_t inbox_taken_ = 0;
+    bool reading_ = false;
+    bool gone_ = false;
     OVERLAPPED write_{};
     std::vector<char> pending_;
     bool writing_ = false;
@@ -119,17 +159,21 @@ HANDLE open_client_end(const std::string& address) {
 class waiting_instance {
 public:
     // INVALID_HANDLE_VALUE in pipe() when it could not be made.
-    waiting_instance(const std::string& name, bool first, SECURITY_ATTRIBUTES* security) {
+    // connected_event, the listener's, is set when this or another instance
+    // connects.
+    waiting_instance(const std::string& name, bool first, SECURITY_ATTRIBUTES* security, HANDLE connected_event) {
         const DWORD open_mode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
         pipe_ = CreateNamedPipeA(name.c_str(), open_mode,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
                                  PIPE_UNLIMITED_INSTANCES, pipe_buffer, pipe_buffer, 0, security);
         if (pipe_ == INVALID_HANDLE_VALUE) return;
-        connect_.hEvent = event_;
+        connect_.hEvent = connected_event;
         if (!ConnectNamedPipe(pipe_, &connect_)) {
             const DWORD error = GetLastError();
             connected_ = error == ERROR_PIPE_CONNECTED;
             pending_ = error == ERROR_IO_PENDING;
+            // A client that came before the wait began sets no event.
+            if (connected_) SetEvent(connected_event);
         }
     }
     waiting_instance(const waiting_instance&) = delete;
@@ -138,11 +182,13 @@ public:
     ~waiting_instance() {
         if (pending_) {
             CancelIoEx(pipe_, &connect_);
+            // The event is shared, and may be set by another instance: the
+            // cancelled wait is over only once the system says so.
             DWORD ignored = 0;
-            GetOverlappedResult(pipe_, &connect_, &ignored, TRUE);
+            while (!GetOverlappedResult(pipe_, &connect_, &ignored, FALSE) && GetLastError() == ERROR_IO_INCOMPLETE)
+                Sleep(1);
         }
         if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
-        CloseHandle(event_);
     }
 
     HANDLE pipe() const { return pipe_; }
@@ -170,7 +216,6 @@ public:
 
 private:
     HANDLE pipe_ = INVALID_HANDLE_VALUE;
-    HANDLE event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     OVERLAPPED connect_{};
     bool pending_ = false;
     bool connected_ = false;
@@ -178,9 +223,16 @@ private:
 
 // Keeps instances of the pipe waiting, as many as a Unix socket's backlog
 // holds, so that clients arriving together between two polls all connect.
+// They share one event, which is more than the one wait could hold apart.
 class pipe_listener final : public control_listener {
 public:
     explicit pipe_listener(std::string name) : name_(std::move(name)) {}
+    pipe_listener(const pipe_listener&) = delete;
+    pipe_listener& operator=(const pipe_listener&) = delete;
+    ~pipe_listener() override {
+        waiting_.clear();
+        CloseHandle(connected_event_);
+    }
 
     // The first instance; an error when the pipe exists, so another run
     // answers there.
@@ -199,7 +251,7 @@ public:
             return name_ + ": another run answers there";
         if (open_error == ERROR_ACCESS_DENIED) return name_ + ": " + taken_by_another_user;
         // The first instance, or none: whoever made the name first keeps it.
-        auto first = std::make_unique<waiting_instance>(name_, true, security_.attributes());
+        auto first = std::make_unique<waiting_instance>(name_, true, security_.attributes(), connected_event_);
         if (first->pipe() == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             if (error == ERROR_ACCESS_DENIED) return name_ + ": " + taken_by_another_user;
@@ -212,6 +264,9 @@ public:
     }
 
     control_client_connection accept() override {
+        // Cleared before the instances are looked at, so that a client that
+        // connects meanwhile sets it again.
+        ResetEvent(connected_event_);
         for (auto instance = waiting_.begin(); instance != waiting_.end(); ++instance) {
             if (!(*instance)->connected()) continue;
             HANDLE client = (*instance)->hand_over();
@@ -219,10 +274,16 @@ public:
             // The next instances are there before this one is handed on, so
             // that the pipe's name never lapses while the run answers.
             top_up();
+            // Others may be waiting too: the next call looks.
+            SetEvent(connected_event_);
             return {std::make_unique<pipe_connection>(client), true};
         }
         top_up();
         return {};
+    }
+
+    wait_handle ready_handle() override {
+        return {reinterpret_cast<intptr_t>(connected_event_), wait_handle::ready::to_read};
     }
 
 private:
@@ -233,7 +294,7 @@ private:
     void top_up() {
         std::erase_if(waiting_, [](const std::unique_ptr<waiting_instance>& instance) { return instance->failed(); });
         while (waiting_.size() < instances_waiting) {
-            auto instance = std::make_unique<waiting_instance>(name_, false, security_.attributes());
+            auto instance = std::make_unique<waiting_instance>(name_, false, security_.attributes(), connected_event_);
             if (instance->pipe() == INVALID_HANDLE_VALUE) return;
             waiting_.push_back(std::move(instance));
         }
@@ -241,6 +302,7 @@ private:
 
     std::string name_;
     own_user_only security_;
+    HANDLE connected_event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::vector<std::unique_ptr<waiting_instance>> waiting_;
 };
 
